@@ -1,0 +1,28 @@
+// CString: a wide-character string with printf-style formatting. Formats use %ls for wide
+// strings, which means the same on every C runtime.
+#pragma once
+#include <string>
+#include "platform_types.h"
+
+class CString {
+public:
+  CString() {}
+  CString(const wchar_t* text) : m_text(text ? text : L"") {}
+  CString(const CString& other) = default;
+  CString& operator=(const CString& other) = default;
+  CString& operator=(const wchar_t* text) { m_text = text ? text : L""; return *this; }
+
+  void Format(const wchar_t* format, ...);
+
+  int GetLength() const { return static_cast<int>(m_text.size()); }
+  bool IsEmpty() const { return m_text.empty(); }
+  const wchar_t* GetString() const { return m_text.c_str(); }
+  operator const wchar_t*() const { return m_text.c_str(); }
+
+  CString& operator+=(const wchar_t* text) { m_text += text; return *this; }
+  bool operator==(const wchar_t* text) const { return m_text == (text ? text : L""); }
+  bool operator!=(const wchar_t* text) const { return !(*this == text); }
+
+private:
+  std::wstring m_text;
+};

@@ -1,0 +1,26 @@
+// POSIX stand-ins for the Win32 types that portable headers mention. Nothing here talks to a
+// window system: a window handle is only an opaque pointer that is never dereferenced.
+#pragma once
+#include <cstdint>
+
+typedef int BOOL;
+typedef unsigned int UINT;
+typedef unsigned long DWORD;
+typedef unsigned char BYTE;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+typedef uintptr_t UINT_PTR;
+typedef const wchar_t* LPCWSTR;
+typedef wchar_t WCHAR;
+typedef struct HWND__* HWND;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+#ifndef WM_USER
+#define WM_USER 0x0400
+#endif

@@ -1,0 +1,3 @@
+// Windows: the real types come from the platform headers.
+#pragma once
+#include <windows.h>
