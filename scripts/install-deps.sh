@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs every Debian package the builds, the tools and the tests need. Safe to run again.
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+
+packages=(
+  # native build and tests
+  g++ cmake ninja-build python3 libgtest-dev libgmock-dev googletest libcli11-dev
+  # Windows build
+  g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
+  # running and looking at the Windows program
+  wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick socat
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  dpkg --print-foreign-architectures | grep -q i386 || $SUDO dpkg --add-architecture i386
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

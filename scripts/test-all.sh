@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Sets up everything on a fresh Debian machine, builds both trees and runs every test.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+bash "$top/scripts/install-deps.sh"
+bash "$top/scripts/build.sh"
+ctest --test-dir "${ZARN_BUILD_DIR:-$top/build}/native" --output-on-failure -j2 "$@"
