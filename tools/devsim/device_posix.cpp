@@ -42,6 +42,7 @@ private:
   bool Perform(const std::vector<Action>& actions);
   bool WriteAll(const std::vector<uint8_t>& bytes);
   void ClosePty();
+  void Publish();
   TimePoint LineTime(size_t bytes) const;
 
   Options m_opt;
@@ -56,6 +57,7 @@ private:
   std::condition_variable m_changed;
   std::unique_ptr<Session> m_session;  // guarded by m_mutex
   bool m_gone = false;                 // guarded by m_mutex
+  size_t m_published = 0;              // ended updates whose actions are done; by m_mutex
   TimePoint m_lineFree;                // when the incoming line has carried all it was given
 };
 
@@ -246,20 +248,25 @@ void DeviceLoop::Run() {
       m_session->Tick(Clock::now(), &actions);
     }
     bool go_on = Perform(actions);
-    m_changed.notify_all();
+    Publish();
     if (!go_on) break;
   }
+  Publish();
+}
+
+// Waiters learn of an ended update only once its last answers and flush are done.
+void DeviceLoop::Publish() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_published = m_session->Finished().size();
   m_changed.notify_all();
 }
 
 int DeviceLoop::WaitDone(int timeoutMs, int updates) {
   std::unique_lock<std::mutex> lock(m_mutex);
   if (!m_session) return 0;
-  auto done = [&] {
-    return m_session->Finished().size() >= static_cast<size_t>(updates) || m_gone;
-  };
+  auto done = [&] { return m_published >= static_cast<size_t>(updates) || m_gone; };
   m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
-  return m_session->Finished().size() >= static_cast<size_t>(updates) ? 1 : 0;
+  return m_published >= static_cast<size_t>(updates) ? 1 : 0;
 }
 
 bool DeviceLoop::Gone() const {

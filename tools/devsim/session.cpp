@@ -230,8 +230,8 @@ void Session::Frame(TimePoint now, std::vector<Action>* out) {
   const uint8_t sum = proto::FrameChecksum(&f[1], static_cast<size_t>(n) + 2);
   Log("frame '%c' payload %d", letter >= 0x20 && letter < 0x7F ? letter : '?', n);
 
-  // An update starts with its first frame; whatever is still queued towards the updater
-  // (answers to the last packet and to EOT, which it never reads) must not meet its next read.
+  // Answers the updater left unread (say after a refused or abandoned update) must not meet
+  // its next read.
   Action flush;
   flush.kind = Action::kFlushInput;
   out->push_back(flush);
@@ -500,9 +500,15 @@ void Session::Tick(TimePoint now, std::vector<Action>* out) {
       m_state = State::kWaitHeader;
       Nak(out);
       return;
-    case State::kEnding:
+    case State::kEnding: {
+      // The updater reads nothing after its EOTs: the answers to its last packet and to EOT
+      // would otherwise wait in the pty for its next update.
+      Action flush;
+      flush.kind = Action::kFlushInput;
+      out->push_back(flush);
       EndUpdate();
       return;
+    }
     default:
       return;
   }
