@@ -147,9 +147,11 @@ bool DeviceLoop::SleepUntil(TimePoint when) {
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::microseconds>(when - Clock::now());
     if (left.count() <= 0) return true;
+    // Microsecond waits: pacing sleeps twice per packet, and whole milliseconds would add up.
     pollfd p = {m_wake[0], POLLIN, 0};
-    int ms = static_cast<int>((left.count() + 999) / 1000);
-    if (poll(&p, 1, ms) > 0) return false;
+    timespec ts = {static_cast<time_t>(left.count() / 1000000),
+                   static_cast<long>(left.count() % 1000000) * 1000};
+    if (ppoll(&p, 1, &ts, nullptr) > 0) return false;
   }
 }
 
