@@ -167,8 +167,9 @@ void Session::Verify(Result* r) const {
       }
     }
   }
-  r->note = note;
-  r->verified = r->note.empty();
+  r->verified = note[0] == 0;
+  // A fault's own note ("cancelled at packet 3") says more than "transfer not completed".
+  if (r->note.empty()) r->note = note;
 }
 
 void Session::Feed(const uint8_t* data, size_t length, TimePoint now,
