@@ -1,0 +1,453 @@
+"""Runs the Windows updater and the UI driver under Wine, each test run in a private 32-bit
+prefix on its own Xvfb, and always leaves nothing running behind it."""
+
+import json
+import os
+import select
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+WINE = shutil.which("wine") or "/usr/bin/wine"
+WINEBOOT = shutil.which("wineboot") or "/usr/bin/wineboot"
+WINESERVER = shutil.which("wineserver") or "/usr/bin/wineserver"
+XVFB = shutil.which("Xvfb") or "/usr/bin/Xvfb"
+
+# Where the tests find their programs and the prefix made once per ctest run (see
+# CMakeLists.txt beside this file); command-line options of the test scripts override them.
+ENV_EXE = "ZARN_UPDATE_EXE"
+ENV_DRIVER = "ZARN_UIDRIVER_EXE"
+ENV_TEMPLATE = "ZARN_WINE_TEMPLATE"
+
+# Control ids of the updater's main window.
+ID_EXIT = 2
+ID_SETUP = 1000
+ID_STATUS = 1001
+ID_UPDATE = 1002
+ID_FILE_SELECT = 1003
+ID_PROGRESS = 1004
+ID_VERSION = 1006
+ID_PICTURE = -1
+
+# The Ports setup class, under which SetupAPI lists serial ports.
+PORTS_CLASS_GUID = "{4D36E978-E325-11CE-BFC1-08002BE10318}"
+DEVICE_NAME = "Zentap USB-Serial Communications Port"
+
+
+class HarnessError(Exception):
+    pass
+
+
+def _clean_env(prefix, display, lang):
+    env = {k: v for k, v in os.environ.items()
+           if not (k.startswith("LC_") or k in ("LANG", "LANGUAGE", "WINEDLLOVERRIDES"))}
+    env.update(WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all", LANG=lang, LC_ALL=lang)
+    if display:
+        env["DISPLAY"] = display
+    else:
+        env.pop("DISPLAY", None)
+    return env
+
+
+def locale_installed(lang):
+    """Wine takes the system language from the C library's locale: one that is not generated
+    falls back to C, which Wine reports as English (0x0409)."""
+    wanted = lang.lower().replace("utf-8", "utf8")
+    out = subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.lower()
+    return wanted in out.split()
+
+
+# With no window manager on the Xvfb, Wine's X11 driver waits 2 s for one at every window it
+# destroys; unmanaged windows are destroyed at once and look the same to the program.
+UNMANAGED_REG = ("Windows Registry Editor Version 5.00\r\n\r\n"
+                 "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n\"Managed\"=\"N\"\r\n")
+
+
+def make_prefix(prefix, display=None):
+    """A fresh 32-bit prefix; returns when the wineserver has written its registry."""
+    env = _clean_env(prefix, display, "en_US.UTF-8")
+    subprocess.run([WINEBOOT, "-i"], env=env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=300, check=True)
+    reg = os.path.join(prefix, "unmanaged.reg")
+    with open(reg, "w", encoding="utf-16") as f:
+        f.write(UNMANAGED_REG)
+    subprocess.run([WINE, "regedit", "/S", reg], env=env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=120, check=True)
+    os.unlink(reg)
+    subprocess.run([WINESERVER, "-w"], env=env, timeout=120)
+
+
+class Xvfb:
+    """An X server of its own on a display number nobody uses (Xvfb picks it and tells us)."""
+
+    def __init__(self, screen="1024x768x24"):
+        rd, wr = os.pipe()
+        try:
+            self.proc = subprocess.Popen(
+                [XVFB, "-displayfd", str(wr), "-screen", "0", screen, "-nolisten", "tcp"],
+                pass_fds=(wr,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        finally:
+            os.close(wr)
+        try:
+            number = b""
+            deadline = time.monotonic() + 30
+            while not number.endswith(b"\n"):
+                left = deadline - time.monotonic()
+                if left <= 0 or not select.select([rd], [], [], left)[0]:
+                    raise HarnessError("Xvfb did not start")
+                chunk = os.read(rd, 16)
+                if not chunk:
+                    raise HarnessError("Xvfb exited at start")
+                number += chunk
+        except BaseException:
+            self.close()
+            raise
+        finally:
+            os.close(rd)
+        self.display = ":" + number.decode().strip()
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+
+class Driver:
+    """The UI driver (uidriver.exe): one long-lived Wine process, one JSON answer per command."""
+
+    def __init__(self, session, exe, lang="en_US.UTF-8"):
+        self.proc = session.spawn([WINE, exe], lang=lang, stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  cwd=os.path.dirname(os.path.abspath(exe)))
+        self._buf = b""
+        self.ping = self.call("ping", timeout=60)
+
+    def call(self, command, timeout=30):
+        """Sends one command line and returns its answer as a dict; raises on no answer."""
+        if self.proc.poll() is not None:
+            raise HarnessError("the UI driver has ended (exit code %s)" % self.proc.returncode)
+        self.proc.stdin.write(command.encode("utf-8") + b"\n")
+        self.proc.stdin.flush()
+        fd = self.proc.stdout.fileno()
+        deadline = time.monotonic() + timeout
+        while b"\n" not in self._buf:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([fd], [], [], left)[0]:
+                raise HarnessError("no answer from the UI driver to %r" % command)
+            chunk = os.read(fd, 65536)
+            if not chunk:
+                raise HarnessError("the UI driver ended while answering %r" % command)
+            self._buf += chunk
+        line, self._buf = self._buf.split(b"\n", 1)
+        return json.loads(line.decode("ascii"))
+
+    def must(self, command, timeout=30):
+        """As call, but an answer with ok false is an error."""
+        answer = self.call(command, timeout)
+        if not answer.get("ok"):
+            raise HarnessError("%s: %s" % (command, answer.get("error")))
+        return answer
+
+    def close(self):
+        if self.proc.poll() is None:
+            try:
+                self.call("quit", timeout=5)
+            except (HarnessError, OSError, ValueError):
+                pass
+        try:
+            self.proc.stdin.close()
+        except OSError:
+            pass
+        try:
+            self.proc.wait(10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+        self.proc.stdout.close()
+
+
+class Window:
+    """The updater's main window, seen and worked through the driver."""
+
+    def __init__(self, driver, hwnd):
+        self.driver = driver
+        self.hwnd = hwnd
+
+    def dump(self):
+        return self.driver.must("dump %d" % self.hwnd)
+
+    def controls(self):
+        """Controls of a fresh dump, by id."""
+        return {c["id"]: c for c in self.dump()["controls"]}
+
+    def control(self, cid):
+        return self.driver.must("control %d %d" % (self.hwnd, cid))["control"]
+
+    def text(self, cid):
+        return self.control(cid)["text"]
+
+    def focus(self):
+        return self.driver.must("focus %d" % self.hwnd)["focus"]
+
+    def key(self, name):
+        return self.driver.must("key %d %s" % (self.hwnd, name))
+
+    def click(self, cid):
+        """Presses a button as a user would; False when it is hidden or disabled."""
+        return self.driver.must("click %d %d" % (self.hwnd, cid))["clicked"]
+
+    def close_box(self):
+        self.driver.must("close %d" % self.hwnd)
+
+    def alt_f4(self):
+        self.driver.must("altf4 %d" % self.hwnd)
+
+    def boxes(self):
+        return self.driver.must("boxes %d" % self.hwnd)["boxes"]
+
+    def wait_box(self, timeout=10.0):
+        """The message boxes of the window, once there is at least one; None on time-out."""
+        answer = self.driver.call("waitbox %d %d" % (self.hwnd, int(timeout * 1000)),
+                                  timeout=timeout + 30)
+        return answer["boxes"] if answer.get("ok") else None
+
+    def answer_box(self, box, button=1):
+        self.driver.must("answer %d %d" % (box["hwnd"], button))
+
+    def wait_gone(self, timeout=10.0):
+        return self.driver.must("waitgone %d %d" % (self.hwnd, int(timeout * 1000)),
+                                timeout=timeout + 30)["gone"]
+
+    def wait_for(self, predicate, timeout=10.0, interval=0.05):
+        """Polls a fresh dump until predicate(dump) is true; returns that dump or None."""
+        deadline = time.monotonic() + timeout
+        while True:
+            dump = self.dump()
+            if predicate(dump):
+                return dump
+            if time.monotonic() >= deadline:
+                return None
+            time.sleep(interval)
+
+
+class App:
+    """One run of the updater, in a working directory of its own (where ".\\ZarnUpdate.bin"
+    goes)."""
+
+    def __init__(self, session, exe, lang, cwd, args=(), wrapper=()):
+        self.session = session
+        self.cwd = cwd
+        self.lang = lang
+        self.proc = session.spawn([WINE, *wrapper, exe, *args], lang=lang, cwd=cwd,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.window = None
+
+    def find_window(self, driver, timeout=60.0, title_prefix=""):
+        answer = driver.call("find %d %s" % (int(timeout * 1000), title_prefix), timeout=timeout + 30)
+        if not answer.get("ok"):
+            raise HarnessError("the updater's window did not appear (process %s)"
+                               % ("running" if self.proc.poll() is None
+                                  else "ended with %s" % self.proc.returncode))
+        self.window = Window(driver, answer["hwnd"])
+        return self.window
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def wait(self, timeout=30.0):
+        """The exit code, or None when the program is still running after timeout."""
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def stderr(self):
+        """What Wine printed for the program (only once it has ended)."""
+        if self.proc.poll() is None or self.proc.stderr is None:
+            return ""
+        data = self.proc.stderr.read()
+        self.proc.stderr.close()
+        self.proc.stderr = None
+        return data.decode("utf-8", "replace")
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
+class Session:
+    """A private Wine prefix and Xvfb for one group of tests. Copies the run's template prefix
+    when there is one (a copy takes about 2 s, wineboot about 10 s), else boots a new one."""
+
+    def __init__(self, template=None, screen="1024x768x24"):
+        self.root = tempfile.mkdtemp(prefix="zarn-wine-")
+        self.prefix = os.path.join(self.root, "prefix")
+        self.xvfb = None
+        self._procs = []
+        try:
+            self.xvfb = Xvfb(screen)
+            template = template if template is not None else os.environ.get(ENV_TEMPLATE)
+            if template and os.path.isfile(os.path.join(template, "system.reg")):
+                subprocess.run(["cp", "-a", template, self.prefix], check=True)
+            else:
+                make_prefix(self.prefix, self.xvfb.display)
+        except BaseException:
+            self.close()
+            raise
+
+    @property
+    def display(self):
+        return self.xvfb.display
+
+    def env(self, lang="en_US.UTF-8"):
+        return _clean_env(self.prefix, self.display, lang)
+
+    def spawn(self, args, lang="en_US.UTF-8", **kwargs):
+        proc = subprocess.Popen(args, env=self.env(lang), **kwargs)
+        self._procs.append(proc)
+        return proc
+
+    def run(self, args, lang="en_US.UTF-8", timeout=120, **kwargs):
+        return subprocess.run(args, env=self.env(lang), timeout=timeout, **kwargs)
+
+    def workdir(self, name):
+        """An empty directory for one run of the updater."""
+        path = tempfile.mkdtemp(prefix=name + "-", dir=self.root)
+        return path
+
+    def drive_c(self, *parts):
+        """Unix path of C:\\<parts>."""
+        return os.path.join(self.prefix, "drive_c", *parts)
+
+    def start_driver(self, exe, lang="en_US.UTF-8"):
+        return Driver(self, exe, lang)
+
+    def start_app(self, exe, lang="en_US.UTF-8", cwd=None, **kwargs):
+        return App(self, exe, lang, cwd or self.workdir("run"), **kwargs)
+
+    # --- the simulated device's side of Windows ------------------------------------------
+
+    def map_com(self, number, device_path):
+        """COM<number> opens device_path (a pty's slave side)."""
+        link = os.path.join(self.prefix, "dosdevices", "com%d" % number)
+        if os.path.lexists(link):
+            os.unlink(link)
+        os.symlink(device_path, link)
+
+    def unmap_com(self, number):
+        link = os.path.join(self.prefix, "dosdevices", "com%d" % number)
+        if os.path.lexists(link):
+            os.unlink(link)
+
+    def regedit(self, text):
+        """Imports a .reg text into the prefix's registry."""
+        path = os.path.join(self.root, "import-%d.reg" % time.monotonic_ns())
+        with open(path, "w", encoding="utf-16") as f:
+            f.write(text)
+        self.run([WINE, "regedit", "/S", path], stdout=subprocess.DEVNULL,
+                 stderr=subprocess.DEVNULL, check=True)
+        os.unlink(path)
+
+    @staticmethod
+    def _port_key(instance):
+        return "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\USB\\VID_1F3A&PID_7001\\" + instance
+
+    def add_port_device(self, com, instance="5&1A2B3C&0&1", friendly=None):
+        """A present serial port device that SetupAPI lists in the Ports class."""
+        name = friendly if friendly is not None else "%s (COM%d)" % (DEVICE_NAME, com)
+        quote = lambda s: s.replace("\\", "\\\\").replace('"', '\\"')
+        self.regedit("Windows Registry Editor Version 5.00\r\n\r\n"
+                     "[%s]\r\n"
+                     "\"ClassGUID\"=\"%s\"\r\n"
+                     "\"Class\"=\"Ports\"\r\n"
+                     "\"FriendlyName\"=\"%s\"\r\n"
+                     "\"DeviceDesc\"=\"%s\"\r\n"
+                     % (self._port_key(instance), PORTS_CLASS_GUID, quote(name), DEVICE_NAME))
+
+    def remove_port_device(self, instance="5&1A2B3C&0&1"):
+        self.regedit("Windows Registry Editor Version 5.00\r\n\r\n[-%s]\r\n"
+                     % self._port_key(instance))
+
+    # --- the end ----------------------------------------------------------------------------
+
+    def close(self):
+        """Ends every Wine process of the prefix, the Xvfb, and removes the prefix."""
+        if os.path.isdir(self.prefix):
+            try:
+                subprocess.run([WINESERVER, "-k"], env=self.env(), timeout=30,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            except subprocess.TimeoutExpired:
+                pass
+        for proc in self._procs:
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
+            for stream in (proc.stdin, proc.stdout, proc.stderr):
+                if stream:
+                    try:
+                        stream.close()
+                    except OSError:
+                        pass
+        self._procs = []
+        if self.xvfb:
+            self.xvfb.close()
+            self.xvfb = None
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+def program_paths(argv):
+    """Takes --exe and --driver from argv (else from the environment); returns the rest."""
+    rest, exe, driver = [], os.environ.get(ENV_EXE), os.environ.get(ENV_DRIVER)
+    it = iter(argv)
+    for a in it:
+        if a == "--exe":
+            exe = next(it)
+        elif a == "--driver":
+            driver = next(it)
+        else:
+            rest.append(a)
+    if not exe or not driver:
+        sys.exit("usage: %s --exe ZarnUpdate.exe --driver uidriver.exe [unittest options]"
+                 " (or set %s and %s)" % (os.path.basename(sys.argv[0]), ENV_EXE, ENV_DRIVER))
+    os.environ[ENV_EXE] = os.path.abspath(exe)
+    os.environ[ENV_DRIVER] = os.path.abspath(driver)
+    return rest
+
+
+def main():
+    """harness.py make-template DIR: the prefix a test run copies for each test group."""
+    if len(sys.argv) == 3 and sys.argv[1] == "make-template":
+        target = sys.argv[2]
+        shutil.rmtree(target, ignore_errors=True)
+        os.makedirs(os.path.dirname(os.path.abspath(target)), exist_ok=True)
+        xvfb = Xvfb()
+        try:
+            make_prefix(target, xvfb.display)
+        finally:
+            subprocess.run([WINESERVER, "-k"], env=_clean_env(target, xvfb.display, "C"),
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            xvfb.close()
+        if not os.path.isfile(os.path.join(target, "system.reg")):
+            sys.exit("wineboot made no registry in " + target)
+        return
+    if len(sys.argv) == 3 and sys.argv[1] == "remove-template":
+        shutil.rmtree(sys.argv[2], ignore_errors=True)
+        return
+    sys.exit("usage: harness.py make-template DIR | remove-template DIR")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,72 @@
+// Hook library that the UI driver loads into the program under test, to answer what only that
+// process can tell: the face of a control's font, which stock icon a message box shows, and the
+// system language the program sees.
+#include <windows.h>
+#include <wchar.h>
+
+#include "uihook.h"
+
+namespace {
+
+void FontFace(HWND hwnd, UiHookReply *reply)
+{
+    HFONT font = (HFONT)SendMessageW(hwnd, WM_GETFONT, 0, 0);
+    if (!font)
+        return;  // the control draws with the system font: no face of its own
+    LOGFONTW lf;
+    if (GetObjectW(font, sizeof lf, &lf) != sizeof lf)
+        return;
+    wcsncpy(reply->face, lf.lfFaceName, LF_FACESIZE);
+    reply->height = lf.lfHeight;
+    reply->weight = lf.lfWeight;
+    // The name asked for proves nothing about the glyphs: ask GDI which face it really chose.
+    HDC dc = CreateCompatibleDC(NULL);
+    if (dc) {
+        HGDIOBJ old = SelectObject(dc, font);
+        GetTextFaceW(dc, LF_FACESIZE, reply->realized);
+        SelectObject(dc, old);
+        DeleteDC(dc);
+    }
+}
+
+void IconKind(HWND hwnd, UiHookReply *reply)
+{
+    HICON icon = (HICON)SendMessageW(hwnd, STM_GETICON, 0, 0);
+    static const struct { LPCWSTR id; const wchar_t *name; } kStock[] = {
+        {IDI_HAND, L"hand"}, {IDI_EXCLAMATION, L"exclamation"}, {IDI_ASTERISK, L"asterisk"},
+        {IDI_QUESTION, L"question"}, {IDI_APPLICATION, L"application"},
+    };
+    const wchar_t *kind = icon ? L"other" : L"none";
+    for (const auto &s : kStock)
+        if (icon && LoadIconW(NULL, s.id) == icon)
+            kind = s.name;
+    wcsncpy(reply->face, kind, LF_FACESIZE);
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) LRESULT CALLBACK UiHookProc(int code, WPARAM wParam, LPARAM lParam)
+{
+    static const UINT query = RegisterWindowMessageW(kUiHookQueryMessage);
+    const CWPSTRUCT *call = (const CWPSTRUCT *)lParam;
+    if (code == HC_ACTION && call && call->message == query) {
+        wchar_t name[64];
+        UiHookReplyName(name, (DWORD)call->lParam);
+        HANDLE mapping = OpenFileMappingW(FILE_MAP_WRITE, FALSE, name);
+        UiHookReply *reply = mapping ? (UiHookReply *)MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(UiHookReply)) : NULL;
+        if (reply) {
+            ZeroMemory(reply, sizeof *reply);
+            if (call->wParam == kUiHookFont)
+                FontFace(call->hwnd, reply);
+            else if (call->wParam == kUiHookIcon)
+                IconKind(call->hwnd, reply);
+            else if (call->wParam == kUiHookLangId)
+                reply->height = GetSystemDefaultLangID();
+            reply->answered = 1;
+            UnmapViewOfFile(reply);
+        }
+        if (mapping)
+            CloseHandle(mapping);
+    }
+    return CallNextHookEx(NULL, code, wParam, lParam);
+}
