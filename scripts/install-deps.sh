@@ -12,6 +12,8 @@ packages=(
   g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
   # running and looking at the Windows program
   wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick socat
+  # Wine takes the system language from the C library's locale (language tests under Wine)
+  locales
 )
 
 missing=()
@@ -23,3 +25,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -q
   $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+
+# The locales the Wine tests give the updater; one that is not generated reads as English.
+# The C library has no ru_MD: Russian's data under that name is what Wine needs (0x0819).
+for spec in en_US:en_US zh_CN:zh_CN zh_TW:zh_TW zh_HK:zh_HK ru_RU:ru_RU ru_RU:ru_MD; do
+  src=${spec%%:*} name=${spec##*:}
+  locale -a | grep -qix "$name.utf8" || $SUDO localedef -i "$src" -f UTF-8 "$name.UTF-8"
+done
