@@ -20,7 +20,8 @@ END_MESSAGE_MAP()
 
 CFLASH::CFLASH()
     : m_block(), m_frame(), m_sequence(1), m_packetHead(proto::kSTX),
-      m_blockSize(proto::kMaxBlockSize), m_packetSize(proto::kMaxPacketSize), m_startAddress(0) {}
+      m_blockSize(proto::kMaxBlockSize), m_packetSize(proto::kMaxPacketSize), m_startAddress(0),
+      m_line(&m_port) {}
 
 CFLASH::~CFLASH() { m_port.Close(); }
 
@@ -31,7 +32,7 @@ void CFLASH::Report(int code, uint32_t value) {
 
 int CFLASH::SendFrame(const unsigned char* data, int length) {
   for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
-    if (m_port.Write(data, static_cast<unsigned>(length))) return 1;
+    if (m_line->Write(data, static_cast<unsigned>(length))) return 1;
     PauseMs(1);
   }
   return 0;
@@ -57,7 +58,7 @@ int CFLASH::QueryDevice() {
     return 0;
   }
   unsigned char chunk[kReplyChunk];
-  unsigned got = m_port.Read(chunk, sizeof chunk);
+  unsigned got = m_line->Read(chunk, sizeof chunk);
   for (int polls = 0;;) {
     proto::ReplyScanner scanner(chunk, got);
     proto::VersionReply reply;
@@ -77,7 +78,7 @@ int CFLASH::QueryDevice() {
     }
     if (m_stopRequested.load()) return 0;
     PauseMs(kHandshakePollMs);
-    got = m_port.Read(chunk, sizeof chunk);
+    got = m_line->Read(chunk, sizeof chunk);
     if (++polls > kHandshakePolls) {
       m_startAddress = proto::kAddressLegacy;
       return 1;
@@ -99,7 +100,7 @@ int CFLASH::WaitAnswer(uint8_t* answer) {
   // overall limit is the same whole-second rule as one long ReadByte.
   const long long start = static_cast<long long>(std::time(nullptr));
   for (;;) {
-    if (m_port.ReadByte(answer, 0)) return 1;
+    if (m_line->ReadByte(answer, 0)) return 1;
     if (m_stopRequested.load() ||
         static_cast<long long>(std::time(nullptr)) - start > kAnswerTimeoutSeconds) {
       *answer = 0;
@@ -111,7 +112,7 @@ int CFLASH::WaitAnswer(uint8_t* answer) {
 int CFLASH::SendImage() {
   uint32_t length = 0;
   if (!OpenImage(&length)) {
-    m_port.Close();
+    m_line->Close();
     return 0;
   }
   const proto::TransferPlan plan = proto::PlanTransfer(length, m_blockSize);
@@ -199,6 +200,6 @@ int CFLASH::SendImage() {
 
 finish:
   m_file.Close();
-  m_port.Close();
+  m_line->Close();
   return result;
 }

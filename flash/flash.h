@@ -42,6 +42,10 @@ public:
   // Waits for the running worker, if any, to end; true when none runs after timeoutMs.
   static bool WaitFlashThread(unsigned timeoutMs);
 
+  // The line the handshake and the transfer talk through: m_port unless another one is
+  // plugged in (tests, fault injection). Null puts m_port back.
+  void UseLine(SerialLine* line) { m_line = line ? line : &m_port; }
+
   // Where reports go when the loader is driven directly (tools, tests), without the worker.
   void SetStatusChannel(StatusChannel* channel) { m_status = channel; }
   // Asks a running handshake or transfer to give up at its next wait; it then fails with
@@ -68,6 +72,7 @@ private:
   int OpenImage(uint32_t* length);  // opens m_file and measures it; reports READ_ERROR on failure
   int WaitAnswer(uint8_t* answer);  // one answer byte of the transfer, 10 s at most
 
+  SerialLine* m_line;
   StatusChannel* m_status = nullptr;
   std::atomic<bool> m_stopRequested{false};
 };

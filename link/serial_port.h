@@ -14,8 +14,9 @@
 #pragma once
 #include <memory>
 #include "framework/wnd.h"
+#include "link/serial_line.h"
 
-class CSerialPort : public CWnd {
+class CSerialPort : public CWnd, public SerialLine {
 public:
   CSerialPort();
   ~CSerialPort() override;
@@ -25,12 +26,12 @@ public:
   int Open(int port, unsigned baud);
   // POSIX only: open a device by path (a pty of the device simulator, /dev/ttyACM0, ...).
   int OpenPath(const char* path, unsigned baud);
-  void Close();
-  int IsOpen() const;
+  void Close() override;
+  int IsOpen() const override;
 
-  int Write(const unsigned char* data, unsigned length);
-  unsigned Read(unsigned char* buffer, unsigned max);
-  int ReadByte(unsigned char* out, int timeoutSeconds);
+  int Write(const unsigned char* data, unsigned length) override;
+  unsigned Read(unsigned char* buffer, unsigned max) override;
+  int ReadByte(unsigned char* out, int timeoutSeconds) override;
 
   struct Impl;
 
