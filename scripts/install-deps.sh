@@ -14,6 +14,8 @@ packages=(
   wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick socat
   # Wine takes the system language from the C library's locale (language tests under Wine)
   locales
+  # Wine's own fonts (title bar buttons) and a Chinese font, for the window's screenshots
+  fonts-wine fonts-wqy-microhei
 )
 
 missing=()

@@ -14,6 +14,7 @@ WINE = shutil.which("wine") or "/usr/bin/wine"
 WINEBOOT = shutil.which("wineboot") or "/usr/bin/wineboot"
 WINESERVER = shutil.which("wineserver") or "/usr/bin/wineserver"
 XVFB = shutil.which("Xvfb") or "/usr/bin/Xvfb"
+WINE_FONTS = "/usr/share/wine/fonts"
 
 # Where the tests find their programs and the prefix made once per ctest run (see
 # CMakeLists.txt beside this file); command-line options of the test scripts override them.
@@ -70,6 +71,13 @@ def make_prefix(prefix, display=None):
     env = _clean_env(prefix, display, "en_US.UTF-8")
     subprocess.run([WINEBOOT, "-i"], env=env, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=300, check=True)
+    # Wine's own fonts (fonts-wine) draw the title bar's buttons and the dialogs' default face;
+    # wineboot leaves the prefix's font folder empty.
+    if os.path.isdir(WINE_FONTS):
+        fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
+        os.makedirs(fonts, exist_ok=True)
+        for name in os.listdir(WINE_FONTS):
+            shutil.copy(os.path.join(WINE_FONTS, name), fonts)
     reg = os.path.join(prefix, "unmanaged.reg")
     with open(reg, "w", encoding="utf-16") as f:
         f.write(UNMANAGED_REG)
@@ -282,6 +290,80 @@ class App:
             self.proc.wait()
 
 
+def _read_line(stream, timeout):
+    """One line from a pipe within timeout, without a trailing newline; None on time-out or end."""
+    fd = stream.fileno()
+    line = b""
+    deadline = time.monotonic() + timeout
+    while not line.endswith(b"\n"):
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([fd], [], [], left)[0]:
+            return None
+        byte = os.read(fd, 1)
+        if not byte:
+            return None
+        line += byte
+    return line.decode("utf-8", "replace").rstrip("\n")
+
+
+def parse_summary(line):
+    """devsim's summary line as a dict: 'devsim: update=1 verified=1 ...' -> {'update': '1', ...}."""
+    fields = {}
+    for word in line.split()[1:]:
+        key, _, value = word.partition("=")
+        fields[key] = value.strip('"')
+    return fields
+
+
+class Devsim:
+    """The simulated device (tools/devsim) on a pty, plugged into a session as COM<com>: the port
+    mapped to the pty and, unless register is False, a present Ports device named for it."""
+
+    def __init__(self, session, exe, com, args=(), register=True, instance="5&1A2B3C&0&1"):
+        self.session = session
+        self.com = com
+        self.instance = instance
+        self.proc = subprocess.Popen([exe, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.pty = _read_line(self.proc.stdout, 10)
+        if not self.pty:
+            self.close()
+            raise HarnessError("devsim did not start")
+        session.map_com(com, self.pty)
+        self.registered = False
+        if register:
+            self.plug()
+
+    def plug(self, com=None):
+        """Shows the device to SetupAPI (again), under another COM number if given."""
+        if com is not None and com != self.com:
+            self.session.unmap_com(self.com)
+            self.com = com
+            self.session.map_com(com, self.pty)
+        self.session.add_port_device(self.com, self.instance)
+        self.registered = True
+
+    def unplug(self):
+        """The device disappears from SetupAPI's list; the pty stays open."""
+        self.session.remove_port_device(self.instance)
+        self.registered = False
+
+    def summary(self, timeout=30.0):
+        """The next summary line as a dict, or None when none came in time."""
+        line = _read_line(self.proc.stdout, timeout)
+        return parse_summary(line) if line else None
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.proc.stdout.close()
+        self.proc.stderr.close()
+
+
 class Session:
     """A private Wine prefix and Xvfb for one group of tests. Copies the run's template prefix
     when there is one (a copy takes about 2 s, wineboot about 10 s), else boots a new one."""
@@ -291,6 +373,7 @@ class Session:
         self.prefix = os.path.join(self.root, "prefix")
         self.xvfb = None
         self._procs = []
+        self._devsims = []
         try:
             self.xvfb = Xvfb(screen)
             template = template if template is not None else os.environ.get(ENV_TEMPLATE)
@@ -331,6 +414,11 @@ class Session:
 
     def start_app(self, exe, lang="en_US.UTF-8", cwd=None, **kwargs):
         return App(self, exe, lang, cwd or self.workdir("run"), **kwargs)
+
+    def start_devsim(self, exe, com, args=(), **kwargs):
+        sim = Devsim(self, exe, com, args, **kwargs)
+        self._devsims.append(sim)
+        return sim
 
     # --- the simulated device's side of Windows ------------------------------------------
 
@@ -375,10 +463,22 @@ class Session:
         self.regedit("Windows Registry Editor Version 5.00\r\n\r\n[-%s]\r\n"
                      % self._port_key(instance))
 
+    def link_font(self, face, fallbacks):
+        """Draws the characters that face lacks with the fallback fonts ("file,face" each)."""
+        data = "".join(f + "\0" for f in fallbacks) + "\0"
+        hexed = ",".join("%02x" % b for b in data.encode("utf-16-le"))
+        self.regedit("Windows Registry Editor Version 5.00\r\n\r\n"
+                     "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\"
+                     "FontLink\\SystemLink]\r\n\"%s\"=hex(7):%s\r\n" % (face, hexed))
+
     # --- the end ----------------------------------------------------------------------------
 
     def close(self):
-        """Ends every Wine process of the prefix, the Xvfb, and removes the prefix."""
+        """Ends every Wine process of the prefix, every devsim, the Xvfb, and removes the
+        prefix."""
+        for sim in self._devsims:
+            sim.close()
+        self._devsims = []
         if os.path.isdir(self.prefix):
             try:
                 subprocess.run([WINESERVER, "-k"], env=self.env(), timeout=30,

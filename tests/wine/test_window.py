@@ -6,6 +6,7 @@ import sys
 import time
 import unittest
 
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 from harness import (ID_EXIT, ID_FILE_SELECT, ID_PICTURE, ID_PROGRESS, ID_SETUP,  # noqa: E402

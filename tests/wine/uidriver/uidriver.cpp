@@ -3,7 +3,7 @@
 //
 // Commands (hwnd and ids in decimal or 0x hex; timeouts in milliseconds):
 //   ping                         the driver's own process id and system language id
-//   desktop <name>               look at the windows of that desktop (Wine's virtual desktop)
+//   desktop <name> <timeout>     look at the windows of that desktop (Wine's virtual desktop)
 //   find <timeout> [prefix]      wait for a new visible, unowned dialog whose title starts with
 //                                prefix; every window found is claimed and not found again
 //   dump <hwnd>                  title, rectangles, focus and every child control
@@ -12,6 +12,7 @@
 //   key <hwnd> esc|enter|tab|space   key down and up, posted to the focused control
 //   click <hwnd> <id>            press a button as the mouse would; refused when disabled or hidden
 //   command <hwnd> <id>          post WM_COMMAND BN_CLICKED straight to the window
+//   activate <hwnd>              bring the window to the front (for screenshots)
 //   close <hwnd>                 the close box (WM_SYSCOMMAND SC_CLOSE)
 //   altf4 <hwnd>                 Alt+F4, posted to the focused control
 //   boxes <hwnd>                 message boxes of the window: caption, text, icon, buttons
@@ -223,15 +224,18 @@ void Rect(Json &j, const RECT &r)
     j.Key("x").Num(r.left).Key("y").Num(r.top).Key("w").Num(r.right - r.left).Key("h").Num(r.bottom - r.top);
 }
 
+bool ThreadInfo(HWND hwnd, GUITHREADINFO *gti)
+{
+    ZeroMemory(gti, sizeof *gti);
+    gti->cbSize = sizeof *gti;
+    DWORD tid = GetWindowThreadProcessId(hwnd, NULL);
+    return tid && GetGUIThreadInfo(tid, gti);
+}
+
 HWND FocusOf(HWND hwnd)
 {
     GUITHREADINFO gti;
-    ZeroMemory(&gti, sizeof gti);
-    gti.cbSize = sizeof gti;
-    DWORD tid = GetWindowThreadProcessId(hwnd, NULL);
-    if (!tid || !GetGUIThreadInfo(tid, &gti))
-        return NULL;
-    return gti.hwndFocus;
+    return ThreadInfo(hwnd, &gti) ? gti.hwndFocus : NULL;
 }
 
 void FocusFields(Json &j, HWND hwnd)
@@ -308,6 +312,9 @@ void Window(Json &j, HWND hwnd)
     GetClientRect(hwnd, &client);
     j.Key("hwnd").Num((LONG_PTR)hwnd).Key("pid").Num(pid).Key("tid").Num(tid);
     j.Key("class").Str(ClassOf(hwnd)).Key("title").Str(title);
+    GUITHREADINFO gti;
+    j.Key("active").Bool(ThreadInfo(hwnd, &gti) && gti.hwndActive == hwnd);
+    j.Key("foreground").Bool(GetForegroundWindow() == hwnd);
     j.Key("visible").Bool(IsWindowVisible(hwnd) != 0).Key("enabled").Bool(IsWindowEnabled(hwnd) != 0);
     j.Key("rect").Open('{');
     Rect(j, outer);
@@ -461,12 +468,26 @@ bool Run(const std::vector<std::string> &args, const std::string &rest, Json &j)
     }
     if (cmd == "desktop") {
         // Windows of a Wine virtual desktop are only seen from a thread attached to it; this
-        // must come before the driver has hooked anything.
-        HDESK desk = OpenDesktopW(Widen(arg(1) ? arg(1) : "").c_str(), 0, FALSE, GENERIC_ALL);
-        if (!desk || !SetThreadDesktop(desk))
-            return Fail(j, "cannot attach to that desktop");
-        j.Key("ok").Bool(true);
-        return true;
+        // must come before the driver has hooked anything. The desktop may still be starting.
+        std::wstring name = Widen(arg(1) ? arg(1) : "");
+        DWORD timeout = strtoul(arg(2) ? arg(2) : "0", NULL, 0);
+        DWORD start = GetTickCount();
+        for (;;) {
+            HDESK desk = OpenDesktopW(name.c_str(), 0, FALSE, GENERIC_ALL);
+            if (desk && SetThreadDesktop(desk)) {
+                j.Key("ok").Bool(true);
+                return true;
+            }
+            DWORD error = GetLastError();
+            if (desk)
+                CloseDesktop(desk);
+            if (GetTickCount() - start >= timeout) {
+                Fail(j, "cannot attach to that desktop");
+                j.Key("winerror").Num(error);
+                return true;
+            }
+            Sleep(kPollMs);
+        }
     }
     if (cmd == "find") {
         DWORD timeout = strtoul(arg(1) ? arg(1) : "0", NULL, 0);
@@ -537,6 +558,9 @@ bool Run(const std::vector<std::string> &args, const std::string &rest, Json &j)
         HWND target = KeyTarget(hwnd);
         PostKey(target, WM_SYSKEYDOWN, WM_SYSKEYUP, VK_F4, 1 << 29);
         j.Key("ok").Bool(true);
+    } else if (cmd == "activate") {
+        SetForegroundWindow(hwnd);
+        j.Key("ok").Bool(true).Key("foreground").Bool(GetForegroundWindow() == hwnd);
     } else if (cmd == "close") {
         PostMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
         j.Key("ok").Bool(true);
