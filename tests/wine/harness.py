@@ -1,5 +1,19 @@
 """Runs the Windows updater and the UI driver under Wine, each test run in a private 32-bit
-prefix on its own Xvfb, and always leaves nothing running behind it."""
+prefix on its own Xvfb, and always leaves nothing running behind it.
+
+A scenario, in short:
+
+    with Session() as s:                                  # prefix + Xvfb, all gone at the end
+        driver = s.start_driver(os.environ[ENV_DRIVER])   # one driver for the whole scenario
+        sim = s.start_devsim(devsim_path, 7, ["--repeat"])  # COM7 -> pty, Ports device listed
+        app = s.start_app(os.environ[ENV_EXE], "en_US.UTF-8")
+        win = app.find_window(driver)
+        win.wait_control(ID_STATUS, lambda c: c["text"] == ENGLISH[3], timeout=5)
+        win.click(ID_UPDATE)
+        box = win.wait_box(60)[0]     # title, text, icon ("hand", "exclamation", ...), buttons
+        win.answer_box(box)
+        sim.summary()                 # devsim's summary line as a dict
+"""
 
 import json
 import os
@@ -231,6 +245,17 @@ class Window:
     def wait_gone(self, timeout=10.0):
         return self.driver.must("waitgone %d %d" % (self.hwnd, int(timeout * 1000)),
                                 timeout=timeout + 30)["gone"]
+
+    def wait_control(self, cid, predicate, timeout=10.0, interval=0.05):
+        """Polls one control until predicate(control) is true; returns it or None."""
+        deadline = time.monotonic() + timeout
+        while True:
+            control = self.control(cid)
+            if predicate(control):
+                return control
+            if time.monotonic() >= deadline:
+                return None
+            time.sleep(interval)
 
     def wait_for(self, predicate, timeout=10.0, interval=0.05):
         """Polls a fresh dump until predicate(dump) is true; returns that dump or None."""
