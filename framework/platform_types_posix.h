@@ -14,6 +14,8 @@ typedef uintptr_t UINT_PTR;
 typedef const wchar_t* LPCWSTR;
 typedef wchar_t WCHAR;
 typedef struct HWND__* HWND;
+typedef struct HICON__* HICON;
+typedef struct tagRECT RECT;  // declared only: nothing portable looks inside
 
 #ifndef TRUE
 #define TRUE 1

@@ -1,0 +1,49 @@
+// GDI wrappers over the Win32 calls.
+#include "gdi.h"
+#include "winapp.h"
+
+BOOL CGdiObject::Attach(HGDIOBJ object) {
+  if (object == nullptr || m_hObject != nullptr) return FALSE;
+  m_hObject = object;
+  return TRUE;
+}
+
+HGDIOBJ CGdiObject::Detach() {
+  HGDIOBJ object = m_hObject;
+  m_hObject = nullptr;
+  return object;
+}
+
+BOOL CGdiObject::DeleteObject() {
+  if (m_hObject == nullptr) return FALSE;
+  return ::DeleteObject(Detach());
+}
+
+BOOL CFont::CreateFont(int height, int width, int escapement, int orientation, int weight,
+                       BYTE italic, BYTE underline, BYTE strikeOut, BYTE charSet,
+                       BYTE outPrecision, BYTE clipPrecision, BYTE quality,
+                       BYTE pitchAndFamily, LPCWSTR faceName) {
+  return Attach(::CreateFontW(height, width, escapement, orientation, weight, italic, underline,
+                              strikeOut, charSet, outPrecision, clipPrecision, quality,
+                              pitchAndFamily, faceName));
+}
+
+BOOL CBitmap::LoadBitmap(UINT resourceId) {
+  return Attach(::LoadBitmapW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(resourceId)));
+}
+
+int CBitmap::GetBitmap(BITMAP* bitmap) const {
+  return ::GetObjectW(m_hObject, sizeof(BITMAP), bitmap);
+}
+
+HGDIOBJ CDC::SelectObject(CGdiObject* object) {
+  return ::SelectObject(m_hDC, object->GetSafeHandle());
+}
+
+BOOL CDC::DrawIcon(int x, int y, HICON icon) { return ::DrawIcon(m_hDC, x, y, icon); }
+
+CPaintDC::CPaintDC(CWnd* wnd) : m_hWnd(wnd->GetSafeHwnd()) {
+  m_hDC = ::BeginPaint(m_hWnd, &m_ps);
+}
+
+CPaintDC::~CPaintDC() { ::EndPaint(m_hWnd, &m_ps); }
