@@ -29,6 +29,8 @@ public:
   // Returns the value given to EndDialog, or -1 when the dialog could not be created.
   virtual INT_PTR DoModal();
   void EndDialog(int result);
+  // True once EndDialog has been called: the modal loop is about to end.
+  BOOL IsEnding() const { return m_hWnd != nullptr && !m_running; }
 
   virtual BOOL OnInitDialog();
   virtual void DoDataExchange(CDataExchange* dx) { (void)dx; }

@@ -31,6 +31,8 @@ public:
   void SetFont(CFont* font, BOOL redraw = TRUE);
   LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
   BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+  // A message box owned by this window.
+  int MessageBox(LPCWSTR text, LPCWSTR caption, UINT type);
   // Centres the window over `alternateOwner`, or over the desktop when none is given,
   // keeping it inside the work area.
   void CenterWindow(CWnd* alternateOwner = nullptr);

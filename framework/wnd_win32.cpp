@@ -187,3 +187,7 @@ LRESULT CWnd::Default() {
   return ::CallWindowProcW(reinterpret_cast<WNDPROC>(m_superProc), m_hWnd, m_current.message,
                            m_current.wParam, m_current.lParam);
 }
+
+int CWnd::MessageBox(LPCWSTR text, LPCWSTR caption, UINT type) {
+  return ::MessageBoxW(m_hWnd, text, caption, type);
+}

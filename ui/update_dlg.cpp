@@ -20,6 +20,9 @@ BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
   ON_WM_QUERYDRAGICON()
   ON_BN_CLICKED(IDC_SETUP, &CUpdateDlg::OnBnClickedSetup)
   ON_WM_TIMER()
+  ON_BN_CLICKED(IDC_UPDATE, &CUpdateDlg::OnBnClickedUpdate)
+  ON_BN_CLICKED(IDC_FILE_SELECT, &CUpdateDlg::OnBnClickedFileSelect)
+  ON_MESSAGE(WM_FLASH_STATUS, &CUpdateDlg::OnFlashStatus)
   ON_WM_CTLCOLOR()
   ON_WM_NCACTIVATE()
   ON_WM_NCPAINT()
@@ -83,6 +86,10 @@ BOOL CUpdateDlg::OnInitDialog() {
   m_hStopEvent = ::CreateEventW(nullptr, FALSE, FALSE, kStopEventName);
   m_imagePath = kDefaultImagePath;
   m_comPort = 0;
+
+  // The monitor runs until the close sequence signals it and waits for it to end.
+  m_hMonitorStop = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  m_hMonitorThread = ::CreateThread(nullptr, 0, &CUpdateDlg::MonitorThreadProc, this, 0, nullptr);
 
   return TRUE;  // the focus goes to the first tab stop, the exit button
 }

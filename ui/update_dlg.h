@@ -25,12 +25,24 @@ public:
   CBitmap m_bitmap;
   CFont m_font;
   HANDLE m_hFontResource = nullptr;
-  int32_t m_connected;
-  int32_t m_comPort = 0;
+  // Written by the connection monitor's thread and read here: every access is interlocked.
+  volatile LONG m_connected;
+  volatile LONG m_comPort = 0;
   CString m_imagePath;
   HANDLE m_hStopEvent;
   CFLASH m_flash;
-  uint8_t m_installState;
+  volatile uint8_t m_installState;  // read afresh at every pass of the install wait
+
+  // Port discovery and the connection monitor (connection_monitor.cpp).
+  int GetDeviceName(uint32_t index, const wchar_t* className, wchar_t* name);
+  int FindDevicePort();
+  static DWORD WINAPI MonitorThreadProc(LPVOID window);
+  void MonitorConnection();
+
+  // The update command (update_command.cpp).
+  int ExtractImage(WORD resourceId, const wchar_t* path);
+  static DWORD WINAPI InstallThreadProc(LPVOID window);
+  void PumpMessages();
 
 protected:
   void DoDataExchange(CDataExchange* dx) override;
@@ -44,6 +56,9 @@ protected:
   HCURSOR OnQueryDragIcon();
   void OnBnClickedSetup();
   void OnTimer(UINT_PTR id);
+  void OnBnClickedUpdate();
+  void OnBnClickedFileSelect();
+  LRESULT OnFlashStatus(WPARAM value, LPARAM code);
   HBRUSH OnCtlColor(CDC* dc, CWnd* control, UINT kind);
   BOOL OnNcActivate(BOOL active);
   void OnNcPaint();
@@ -54,4 +69,16 @@ protected:
 private:
   // Places the controls below a picture of `width` x `height` pixels.
   void PlaceControls(int width, int height);
+  // A final report of a failed update: bar to 0, button enabled, then the box with `text`
+  // (none when negative).
+  void FailUpdate(int text);
+  // Serves messages sent from other threads until the monitor and any flash worker have
+  // ended, for at least `minMs` and at most `maxMs`.
+  void WaitForHelperThreads(DWORD minMs, DWORD maxMs);
+
+  // This window's own stop signal for its monitor (manual reset), and the monitor thread:
+  // the close sequence signals the one and waits for the other.
+  HANDLE m_hMonitorStop = nullptr;
+  HANDLE m_hMonitorThread = nullptr;
+  bool m_updateStarting = false;  // from the install stage until the worker is started
 };

@@ -10,15 +10,22 @@ const wchar_t kDriverInf[] = L"C:\\ulvex-cdc.inf";
 // The extracted image, at its fixed path: a file the user picked is never deleted.
 const wchar_t kExtractedImage[] = L".\\ZarnUpdate.bin";
 
-// Gives the connection monitor time to see the stop event before it is closed.
-const DWORD kMonitorStopPauseMs = 500;
+// The pause after the stop signals; it also bounds how long a closing window waits for its
+// monitor (which may be in the middle of a probe) and for a transfer to give up.
+const DWORD kStopPauseMs = 500;
+const DWORD kHelperThreadsLimitMs = 5000;
 
 }  // namespace
 
 BOOL CUpdateDlg::DestroyWindow() {
   // Results are ignored throughout: a missing file or a null handle is no error here.
+  // The shared event is signalled for whoever listens to it; this window's own monitor and a
+  // running transfer are told to stop directly, and the window outlives both: they use the
+  // window and the loader until they end.
   ::SetEvent(m_hStopEvent);
-  ::Sleep(kMonitorStopPauseMs);
+  ::SetEvent(m_hMonitorStop);
+  m_flash.RequestStop();
+  WaitForHelperThreads(kStopPauseMs, kHelperThreadsLimitMs);
 
   ::DeleteFileW(kDriverInstaller);
   ::DeleteFileW(kDriverInf);
@@ -30,6 +37,25 @@ BOOL CUpdateDlg::DestroyWindow() {
 
   ::CloseHandle(m_hStopEvent);
   m_hStopEvent = nullptr;
+  ::CloseHandle(m_hMonitorStop);
+  m_hMonitorStop = nullptr;
+  if (m_hMonitorThread) ::CloseHandle(m_hMonitorThread);
+  m_hMonitorThread = nullptr;
 
   return CDialog::DestroyWindow();
+}
+
+void CUpdateDlg::WaitForHelperThreads(DWORD minMs, DWORD maxMs) {
+  // The monitor writes the status line and the bar, and the worker reports, by messages sent
+  // to this thread: they can only finish while this thread keeps serving such messages.
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    const DWORD elapsed = ::GetTickCount() - start;
+    const bool monitorDone =
+        !m_hMonitorThread || ::WaitForSingleObject(m_hMonitorThread, 0) != WAIT_TIMEOUT;
+    if ((elapsed >= minMs && monitorDone && CFLASH::WaitFlashThread(0)) || elapsed >= maxMs) return;
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_SENDMESSAGE);
+    MSG msg;
+    ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
 }

@@ -34,7 +34,9 @@ TEST_P(HandshakeTest, ReportsAndChoosesTheAddress) {
   flash.m_startAddress = 0xDEADBEEF;
   EXPECT_EQ(c.result, flash.QueryDevice());
   EXPECT_EQ(c.reports, recorder.Taken());
-  if (c.result) EXPECT_EQ(c.address, flash.m_startAddress);
+  if (c.result) {
+    EXPECT_EQ(c.address, flash.m_startAddress);
+  }
   EXPECT_FALSE(flash.m_file.IsOpen());
 }
 

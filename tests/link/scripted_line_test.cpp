@@ -123,7 +123,9 @@ TEST_F(ScriptedLineTest, FourEotsCloseASuccessfulTransfer) {
 TEST_F(ScriptedLineTest, ImageEndingMidTransferReportsThePercentageSent) {
   // After 499 of 998 packets the file loses its second half.
   line.afterPacket = [this](int packets) {
-    if (packets == 499) ASSERT_EQ(0, truncate(image.c_str(), 499 * 1024));
+    if (packets == 499) {
+      ASSERT_EQ(0, truncate(image.c_str(), 499 * 1024));
+    }
   };
   Run(1021808);
   const Reports reports = WithoutProgress(recorder.Taken());

@@ -118,7 +118,9 @@ TEST_P(FaultTest, EndsWithItsReportSequence) {
   EXPECT_EQ(c.reports, WithoutProgress(recorder.Taken()));
   const devsim::Result r = device->GetResult();
   EXPECT_EQ(c.completed, r.completed);
-  if (c.completed) EXPECT_TRUE(r.verified) << r.note;
+  if (c.completed) {
+    EXPECT_TRUE(r.verified) << r.note;
+  }
   EXPECT_FALSE(flash.m_port.IsOpen());
 }
 
