@@ -2,7 +2,7 @@
 """Checks that Windows programs import only system DLLs and nothing newer than Windows XP.
 
 Usage: check_imports.py OBJDUMP BUILD_DIR
-Reads the import table of every .exe under the Windows build tree (CMake's own probes aside) with objdump and fails on a DLL outside the system set or
+Reads the import table of every .exe and .dll under the Windows build tree (CMake's own probes aside) with objdump and fails on a DLL outside the system set or
 on a function that Windows XP does not have."""
 import pathlib
 import re
@@ -48,7 +48,8 @@ def imports(objdump: str, path: str):
 
 def main() -> int:
     objdump, build = sys.argv[1], pathlib.Path(sys.argv[2])
-    programs = sorted(str(p) for p in build.rglob("*.exe") if "CMakeFiles" not in p.parts)
+    programs = sorted(str(p) for p in build.rglob("*")
+                      if p.suffix in (".exe", ".dll") and "CMakeFiles" not in p.parts)
     if not programs:
         print(f"no programs under {build}")
         return 1
