@@ -10,6 +10,7 @@ constexpr WORD kImageResource = IDR_UPDATE_IMAGE;
 constexpr wchar_t kImageFile[] = L".\\ZarnUpdate.bin";
 constexpr DWORD kInstallPollMs = 500;
 constexpr int kInstallBarStep = 5;
+constexpr DWORD kWorkerEndWaitMs = 1000;
 constexpr UINT kFailureBox = MB_OK | MB_ICONHAND;
 constexpr UINT kSuccessBox = MB_OK | MB_ICONEXCLAMATION;
 
@@ -48,8 +49,9 @@ void CUpdateDlg::PumpMessages() {
 
 void CUpdateDlg::OnBnClickedUpdate() {
   // One update at a time: while one is being prepared or a worker runs, a click does nothing
-  // (two workers would share one loader and one port).
-  if (m_updateStarting || !CFLASH::WaitFlashThread(0)) return;
+  // (two workers would share one loader and one port). A worker that has made its final report
+  // is only closing the port: that is worth a moment's wait.
+  if (m_updateStarting || !WaitForHelperThreads(false, 0, kWorkerEndWaitMs)) return;
   m_progress.SetPos(0);
   if (!m_connected) {
     MessageBox(GetText(5), GetText(6), kFailureBox);

@@ -72,9 +72,9 @@ private:
   // A final report of a failed update: bar to 0, button enabled, then the box with `text`
   // (none when negative).
   void FailUpdate(int text);
-  // Serves messages sent from other threads until the monitor and any flash worker have
-  // ended, for at least `minMs` and at most `maxMs`.
-  void WaitForHelperThreads(DWORD minMs, DWORD maxMs);
+  // Serves messages sent from other threads for at least `minMs`, until any flash worker (and
+  // with `monitorToo` the monitor) has ended or `maxMs` have passed; true when they ended.
+  bool WaitForHelperThreads(bool monitorToo, DWORD minMs, DWORD maxMs);
 
   // This window's own stop signal for its monitor (manual reset), and the monitor thread:
   // the close sequence signals the one and waits for the other.

@@ -25,7 +25,7 @@ BOOL CUpdateDlg::DestroyWindow() {
   ::SetEvent(m_hStopEvent);
   ::SetEvent(m_hMonitorStop);
   m_flash.RequestStop();
-  WaitForHelperThreads(kStopPauseMs, kHelperThreadsLimitMs);
+  WaitForHelperThreads(true, kStopPauseMs, kHelperThreadsLimitMs);
 
   ::DeleteFileW(kDriverInstaller);
   ::DeleteFileW(kDriverInf);
@@ -45,15 +45,16 @@ BOOL CUpdateDlg::DestroyWindow() {
   return CDialog::DestroyWindow();
 }
 
-void CUpdateDlg::WaitForHelperThreads(DWORD minMs, DWORD maxMs) {
+bool CUpdateDlg::WaitForHelperThreads(bool monitorToo, DWORD minMs, DWORD maxMs) {
   // The monitor writes the status line and the bar, and the worker reports, by messages sent
   // to this thread: they can only finish while this thread keeps serving such messages.
   const DWORD start = ::GetTickCount();
   for (;;) {
     const DWORD elapsed = ::GetTickCount() - start;
-    const bool monitorDone =
-        !m_hMonitorThread || ::WaitForSingleObject(m_hMonitorThread, 0) != WAIT_TIMEOUT;
-    if ((elapsed >= minMs && monitorDone && CFLASH::WaitFlashThread(0)) || elapsed >= maxMs) return;
+    const bool monitorDone = !monitorToo || !m_hMonitorThread ||
+                             ::WaitForSingleObject(m_hMonitorThread, 0) != WAIT_TIMEOUT;
+    const bool ended = monitorDone && CFLASH::WaitFlashThread(0);
+    if ((elapsed >= minMs && ended) || elapsed >= maxMs) return ended;
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_SENDMESSAGE);
     MSG msg;
     ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
