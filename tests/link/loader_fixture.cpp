@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -38,6 +39,13 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 }
 
 std::string SampleImage() { return ZARN_SAMPLE_IMAGE_PATH; }
+
+Reports WithoutProgress(Reports reports) {
+  reports.erase(std::remove_if(reports.begin(), reports.end(),
+                               [](const Report& r) { return r.first == STATUS_PROGRESS; }),
+                reports.end());
+  return reports;
+}
 
 Reports ProgressReports(uint32_t blocks) {
   const proto::TransferPlan plan = proto::PlanTransfer(blocks * 1024u, 1024);

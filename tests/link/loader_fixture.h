@@ -51,6 +51,9 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 // The sample image every build embeds.
 std::string SampleImage();
 
+// The reports without the progress reports.
+Reports WithoutProgress(Reports reports);
+
 // Reports of a successful transfer of an image of `blocks` blocks after the version report.
 Reports ProgressReports(uint32_t blocks);
 

@@ -56,13 +56,6 @@ private:
   uint8_t m_answer = 0;
 };
 
-Reports WithoutProgress(Reports reports) {
-  reports.erase(std::remove_if(reports.begin(), reports.end(),
-                               [](const Report& r) { return r.first == STATUS_PROGRESS; }),
-                reports.end());
-  return reports;
-}
-
 class ScriptedLineTest : public LoaderTest {
 protected:
   void Run(uint64_t imageLength) {

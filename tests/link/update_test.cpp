@@ -8,13 +8,6 @@
 
 namespace {
 
-Reports WithoutProgress(Reports reports) {
-  reports.erase(std::remove_if(reports.begin(), reports.end(),
-                               [](const Report& r) { return r.first == STATUS_PROGRESS; }),
-                reports.end());
-  return reports;
-}
-
 const Report kVersion205{STATUS_DEVICE_VERSION, 0x0205};
 const Report kFinished{STATUS_FINISHED, 100};
 const Report kReset{STATUS_RESET, 0};
