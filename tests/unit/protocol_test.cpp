@@ -16,7 +16,7 @@ Bytes Str(const std::string& s) { return Bytes(s.begin(), s.end()); }
 // A 'V' reply frame with the given payload, checksum right unless told otherwise.
 Bytes Reply(Bytes payload, int checksumDelta = 0, uint8_t letter = 'V') {
   Bytes f = {'$', letter, static_cast<uint8_t>(payload.size())};
-  f.insert(f.end(), payload.begin(), payload.end());
+  for (uint8_t b : payload) f.push_back(b);
   f.push_back(static_cast<uint8_t>(proto::FrameChecksum(f.data() + 1, f.size() - 1) + checksumDelta));
   f.push_back('?');
   f.push_back('?');
