@@ -17,7 +17,9 @@ A scenario, in short:
 
 import json
 import os
+import re
 import select
+import shlex
 import shutil
 import subprocess
 import sys
@@ -80,8 +82,9 @@ UNMANAGED_REG = ("Windows Registry Editor Version 5.00\r\n\r\n"
                  "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n\"Managed\"=\"N\"\r\n")
 
 
-def make_prefix(prefix, display=None):
-    """A fresh 32-bit prefix; returns when the wineserver has written its registry."""
+def make_prefix(prefix, display=None, managed=False):
+    """A fresh 32-bit prefix; returns when the wineserver has written its registry. Its windows
+    are left to the window manager (title bars, moving) only when managed is true."""
     env = _clean_env(prefix, display, "en_US.UTF-8")
     subprocess.run([WINEBOOT, "-i"], env=env, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=300, check=True)
@@ -92,12 +95,13 @@ def make_prefix(prefix, display=None):
         os.makedirs(fonts, exist_ok=True)
         for name in os.listdir(WINE_FONTS):
             shutil.copy(os.path.join(WINE_FONTS, name), fonts)
-    reg = os.path.join(prefix, "unmanaged.reg")
-    with open(reg, "w", encoding="utf-16") as f:
-        f.write(UNMANAGED_REG)
-    subprocess.run([WINE, "regedit", "/S", reg], env=env, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=120, check=True)
-    os.unlink(reg)
+    if not managed:
+        reg = os.path.join(prefix, "unmanaged.reg")
+        with open(reg, "w", encoding="utf-16") as f:
+            f.write(UNMANAGED_REG)
+        subprocess.run([WINE, "regedit", "/S", reg], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120, check=True)
+        os.unlink(reg)
     subprocess.run([WINESERVER, "-w"], env=env, timeout=120)
 
 
@@ -224,6 +228,11 @@ class Window:
         """Presses a button as a user would; False when it is hidden or disabled."""
         return self.driver.must("click %d %d" % (self.hwnd, cid))["clicked"]
 
+    def command(self, cid):
+        """Posts the button's command straight to the window, as a click queued before the
+        button was disabled would arrive; works on hidden buttons too."""
+        self.driver.must("command %d %d" % (self.hwnd, cid))
+
     def close_box(self):
         self.driver.must("close %d" % self.hwnd)
 
@@ -242,9 +251,30 @@ class Window:
     def answer_box(self, box, button=1):
         self.driver.must("answer %d %d" % (box["hwnd"], button))
 
+    def answer_and_wait(self, box, button=1, timeout=10.0):
+        """Answers a box and waits until it has gone; False when it stays."""
+        self.answer_box(box, button)
+        return self.driver.must("waitgone %d %d" % (box["hwnd"], int(timeout * 1000)),
+                                timeout=timeout + 30)["gone"]
+
     def wait_gone(self, timeout=10.0):
         return self.driver.must("waitgone %d %d" % (self.hwnd, int(timeout * 1000)),
                                 timeout=timeout + 30)["gone"]
+
+    def watch(self):
+        """Starts logging what the window's thread does to its controls; returns the number of
+        the next event, to pass to events()."""
+        return self.driver.must("watch %d" % self.hwnd)["next"]
+
+    def events(self, since=0):
+        """Logged control events of this window's process from number since on: dicts with
+        n, t (ms), id, kind ("text", "pos", "enable") and text or value."""
+        pid = self.dump()["pid"] if not hasattr(self, "_pid") else self._pid
+        self._pid = pid
+        return self.driver.must("events %d %d" % (since, pid))["events"]
+
+    def set_text(self, cid, text):
+        self.driver.must("settext %d %d %s" % (self.hwnd, cid, text))
 
     def wait_control(self, cid, predicate, timeout=10.0, interval=0.05):
         """Polls one control until predicate(control) is true; returns it or None."""
@@ -334,9 +364,9 @@ def _read_line(stream, timeout):
 def parse_summary(line):
     """devsim's summary line as a dict: 'devsim: update=1 verified=1 ...' -> {'update': '1', ...}."""
     fields = {}
-    for word in line.split()[1:]:
+    for word in shlex.split(line)[1:]:  # note="hung up at packet 5" is one field
         key, _, value = word.partition("=")
-        fields[key] = value.strip('"')
+        fields[key] = value
     return fields
 
 
@@ -377,6 +407,25 @@ class Devsim:
         line = _read_line(self.proc.stdout, timeout)
         return parse_summary(line) if line else None
 
+    def stop(self, timeout=10.0):
+        """Ends the simulator (if still running) and returns its last summary line as a dict:
+        the update in progress (marked interrupted) when none had ended, else the last one
+        not yet read; None when it printed none."""
+        if self.proc.poll() is None:
+            self.proc.terminate()
+        last = None
+        while True:
+            line = _read_line(self.proc.stdout, timeout)
+            if line is None:
+                break
+            last = parse_summary(line)
+        try:
+            self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+        return last
+
     def close(self):
         if self.proc.poll() is None:
             self.proc.terminate()
@@ -393,26 +442,30 @@ class Session:
     """A private Wine prefix and Xvfb for one group of tests. Copies the run's template prefix
     when there is one (a copy takes about 2 s, wineboot about 10 s), else boots a new one."""
 
-    def __init__(self, template=None, screen="1024x768x24"):
+    def __init__(self, template=None, screen="1024x768x24", display=None):
+        """display: an X display to show the windows on (a user's desktop, managed by its
+        window manager) instead of an Xvfb of the session's own."""
         self.root = tempfile.mkdtemp(prefix="zarn-wine-")
         self.prefix = os.path.join(self.root, "prefix")
         self.xvfb = None
+        self._display = display
         self._procs = []
         self._devsims = []
         try:
-            self.xvfb = Xvfb(screen)
+            if display is None:
+                self.xvfb = Xvfb(screen)
             template = template if template is not None else os.environ.get(ENV_TEMPLATE)
             if template and os.path.isfile(os.path.join(template, "system.reg")):
                 subprocess.run(["cp", "-a", template, self.prefix], check=True)
             else:
-                make_prefix(self.prefix, self.xvfb.display)
+                make_prefix(self.prefix, self.display, managed=display is not None)
         except BaseException:
             self.close()
             raise
 
     @property
     def display(self):
-        return self.xvfb.display
+        return self._display if self._display is not None else self.xvfb.display
 
     def env(self, lang="en_US.UTF-8"):
         return _clean_env(self.prefix, self.display, lang)
@@ -531,6 +584,21 @@ class Session:
 
     def __exit__(self, *exc):
         self.close()
+
+
+def embedded_image(exe):
+    """The image file that exe embeds: the one its build tree's update_image.rc names (the
+    exe is <tree>/app/ZarnUpdate.exe), unless ZARN_UPDATE_IMAGE names one."""
+    if os.environ.get("ZARN_UPDATE_IMAGE"):
+        return os.environ["ZARN_UPDATE_IMAGE"]
+    rc = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(exe))), "res",
+                      "update_image.rc")
+    with open(rc, encoding="utf-8") as f:
+        for line in f:
+            found = re.match(r'\s*135\s+OTHER\s+"(.*)"\s*$', line)
+            if found:
+                return found.group(1)
+    raise HarnessError("no image resource in " + rc)
 
 
 def program_paths(argv):

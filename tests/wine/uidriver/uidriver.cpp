@@ -19,6 +19,10 @@
 //   waitbox <hwnd> <timeout>     wait until the window shows a message box, then as boxes
 //   answer <box> [id]            press a message box's button (IDOK by default)
 //   waitgone <hwnd> <timeout>    wait until the window no longer exists
+//   watch <hwnd>                 log what the window's thread does to its controls from now on
+//                                (text, progress position, enabling); answers the next number
+//   events <from> [pid]          logged events from number <from> on, of one process if given
+//   settext <hwnd> <id> <text>   set a control's text (a file dialog's file name)
 //   quit
 #include <windows.h>
 #include <commctrl.h>
@@ -177,10 +181,10 @@ public:
         m_reply = m_mapping ? (UiHookReply *)MapViewOfFile(m_mapping, FILE_MAP_WRITE, 0, 0, sizeof(UiHookReply)) : NULL;
     }
 
-    // Returns false when the program could not be asked (no hook library, window gone).
-    bool Ask(HWND hwnd, int kind, UiHookReply *out)
+    // Puts the hook on the thread of the window (once per thread); false when it cannot.
+    bool Watch(HWND hwnd)
     {
-        if (!m_proc || !m_reply)
+        if (!m_proc)
             return false;
         DWORD pid = 0;
         DWORD tid = GetWindowThreadProcessId(hwnd, &pid);
@@ -195,6 +199,14 @@ public:
                 return false;
             m_hooks[tid] = Hook{hook, pid};
         }
+        return true;
+    }
+
+    // Returns false when the program could not be asked (no hook library, window gone).
+    bool Ask(HWND hwnd, int kind, UiHookReply *out)
+    {
+        if (!m_reply || !Watch(hwnd))
+            return false;
         ZeroMemory(m_reply, sizeof *m_reply);
         DWORD_PTR ignored;
         if (!Send(hwnd, m_query, kind, GetCurrentProcessId(), &ignored) || !m_reply->answered)
@@ -218,6 +230,46 @@ private:
 
 HookClient *g_hook;
 std::set<HWND> g_claimed;
+UiHookLog *g_log;  // written by the hooks in the programs, read by "events"
+
+UiHookLog *CreateLog()
+{
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, sizeof(UiHookLog), kUiHookLogName);
+    return mapping ? (UiHookLog *)MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(UiHookLog)) : NULL;
+}
+
+// Events from number `from` on (the older ones that the log no longer holds are skipped),
+// optionally only those of one process.
+void Events(Json &j, LONG from, DWORD pid)
+{
+    LONG count = g_log->count;
+    if (from < count - kUiHookLogCapacity)
+        from = count - kUiHookLogCapacity;
+    if (from < 0)
+        from = 0;
+    j.Key("events").Open('[');
+    LONG n = from;
+    for (; n < count; ++n) {
+        const UiHookEvent &e = g_log->events[n % kUiHookLogCapacity];
+        if (e.seq != n + 1)
+            break;  // still being written: the next call gets it
+        if (pid && e.pid != pid)
+            continue;
+        static const char *const kKinds[] = {"?", "text", "pos", "enable"};
+        j.Open('{').Key("n").Num(n).Key("t").Num(e.tick).Key("pid").Num(e.pid).Key("id").Num(e.id);
+        j.Key("kind").Str(Widen(kKinds[e.kind >= 1 && e.kind <= 3 ? e.kind : 0]));
+        if (e.kind == kUiEventText) {
+            wchar_t text[kUiHookEventText + 1];
+            memcpy(text, e.text, sizeof e.text);
+            text[kUiHookEventText] = 0;
+            j.Key("text").Str(text);
+        } else {
+            j.Key("value").Num(e.value);
+        }
+        j.Close('}');
+    }
+    j.Close(']').Key("next").Num(n);
+}
 
 void Rect(Json &j, const RECT &r)
 {
@@ -512,6 +564,13 @@ bool Run(const std::vector<std::string> &args, const std::string &rest, Json &j)
             Sleep(kPollMs);
         }
     }
+    if (cmd == "events") {
+        if (!g_log)
+            return Fail(j, "no event log");
+        j.Key("ok").Bool(true);
+        Events(j, strtol(arg(1) ? arg(1) : "0", NULL, 0), strtoul(arg(2) ? arg(2) : "0", NULL, 0));
+        return true;
+    }
     if (cmd == "waitgone") {
         DWORD timeout = strtoul(arg(2) ? arg(2) : "0", NULL, 0);
         DWORD start = GetTickCount();
@@ -537,6 +596,21 @@ bool Run(const std::vector<std::string> &args, const std::string &rest, Json &j)
             return Fail(j, "no such control");
         j.Key("ok").Bool(true).Key("control");
         Control(j, hwnd, ctl);
+    } else if (cmd == "watch") {
+        if (!g_log || !g_hook->Watch(hwnd))
+            return Fail(j, "cannot watch that window");
+        j.Key("ok").Bool(true).Key("next").Num(g_log->count);
+    } else if (cmd == "settext") {
+        // The text is everything after the id, blanks kept.
+        HWND ctl = GetDlgItem(hwnd, (int)strtol(arg(2) ? arg(2) : "0", NULL, 0));
+        if (!ctl)
+            return Fail(j, "no such control");
+        size_t at = rest.find(' ');
+        std::wstring text = Widen(at == std::string::npos ? std::string() : rest.substr(at + 1));
+        DWORD_PTR ignored;
+        if (!Send(ctl, WM_SETTEXT, 0, (LPARAM)text.c_str(), &ignored))
+            return Fail(j, "the control did not take the text");
+        j.Key("ok").Bool(true);
     } else if (cmd == "focus") {
         j.Key("ok").Bool(true);
         FocusFields(j, hwnd);
@@ -613,6 +687,7 @@ int main()
     InitCommonControlsEx(&icc);  // for the progress bar's messages and class name
     HookClient hook;
     g_hook = &hook;
+    g_log = CreateLog();
 
     static char line[8192];
     while (fgets(line, sizeof line, stdin)) {

@@ -1,7 +1,9 @@
 // Hook library that the UI driver loads into the program under test, to answer what only that
 // process can tell: the face of a control's font, which stock icon a message box shows, and the
-// system language the program sees.
+// system language the program sees; and to log what the program does to its controls, which
+// may change faster than anyone polling from outside could see.
 #include <windows.h>
+#include <commctrl.h>
 #include <wchar.h>
 
 #include "uihook.h"
@@ -43,12 +45,56 @@ void IconKind(HWND hwnd, UiHookReply *reply)
     wcsncpy(reply->face, kind, LF_FACESIZE);
 }
 
+UiHookLog *Log()
+{
+    static UiHookLog *log;
+    if (!log) {
+        HANDLE mapping = OpenFileMappingW(FILE_MAP_WRITE, FALSE, kUiHookLogName);
+        if (mapping) {
+            log = (UiHookLog *)MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(UiHookLog));
+            CloseHandle(mapping);  // the view keeps the mapping
+        }
+    }
+    return log;
+}
+
+// Child controls only: the dialogs' own titles and the message boxes' texts are read directly.
+void Record(const CWPSTRUCT *call)
+{
+    int kind;
+    switch (call->message) {
+    case WM_SETTEXT: kind = kUiEventText; break;
+    case PBM_SETPOS: kind = kUiEventPos; break;
+    case WM_ENABLE: kind = kUiEventEnable; break;
+    default: return;
+    }
+    if (!(GetWindowLongW(call->hwnd, GWL_STYLE) & WS_CHILD))
+        return;
+    UiHookLog *log = Log();
+    if (!log)
+        return;
+    LONG n = InterlockedIncrement(&log->count) - 1;
+    UiHookEvent *e = &log->events[n % kUiHookLogCapacity];
+    e->seq = 0;
+    e->tick = GetTickCount();
+    e->pid = GetCurrentProcessId();
+    e->id = GetDlgCtrlID(call->hwnd);
+    e->kind = kind;
+    e->value = kind == kUiEventPos ? (LONG)call->wParam : kind == kUiEventEnable ? (call->wParam != 0) : 0;
+    e->text[0] = 0;
+    if (kind == kUiEventText && call->lParam)
+        lstrcpynW(e->text, (const wchar_t *)call->lParam, kUiHookEventText);
+    InterlockedExchange(&e->seq, n + 1);
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK UiHookProc(int code, WPARAM wParam, LPARAM lParam)
 {
     static const UINT query = RegisterWindowMessageW(kUiHookQueryMessage);
     const CWPSTRUCT *call = (const CWPSTRUCT *)lParam;
+    if (code == HC_ACTION && call)
+        Record(call);
     if (code == HC_ACTION && call && call->message == query) {
         wchar_t name[64];
         UiHookReplyName(name, (DWORD)call->lParam);

@@ -16,6 +16,29 @@ struct UiHookReply {
     wchar_t realized[LF_FACESIZE];  // the face GDI really uses for that font
 };
 
+// What the program does to its dialogs' controls, as the hook sees the messages arrive: text
+// changes, progress bar positions and enabling. The driver creates the log; the hook of every
+// watched thread appends to it. Events are numbered from 0; the log keeps the latest
+// kUiHookLogCapacity of them.
+static const wchar_t kUiHookLogName[] = L"ZarnUiDriverLog";
+enum { kUiEventText = 1, kUiEventPos = 2, kUiEventEnable = 3 };
+enum { kUiHookLogCapacity = 16384, kUiHookEventText = 96 };
+
+struct UiHookEvent {
+    LONG seq;       // the event's number plus one, written last: 0 while the entry is incomplete
+    DWORD tick;     // GetTickCount() in the program
+    DWORD pid;      // the program's process id
+    LONG id;        // the control's id
+    LONG kind;      // kUiEvent...
+    LONG value;     // position, or 1 enabled / 0 disabled
+    wchar_t text[kUiHookEventText];  // new text (cut to fit), for kUiEventText
+};
+
+struct UiHookLog {
+    LONG count;     // events ever appended
+    UiHookEvent events[kUiHookLogCapacity];
+};
+
 inline void UiHookReplyName(wchar_t *name, DWORD driverPid)
 {
     _snwprintf(name, 64, L"ZarnUiDriverReply-%lu", (unsigned long)driverPid);
