@@ -37,6 +37,7 @@ WINE_FONTS = "/usr/share/wine/fonts"
 ENV_EXE = "ZARN_UPDATE_EXE"
 ENV_DRIVER = "ZARN_UIDRIVER_EXE"
 ENV_TEMPLATE = "ZARN_WINE_TEMPLATE"
+ENV_DEVSIM = "ZARN_DEVSIM_EXE"
 
 # Control ids of the updater's main window.
 ID_EXIT = 2
@@ -602,7 +603,8 @@ def embedded_image(exe):
 
 
 def program_paths(argv):
-    """Takes --exe and --driver from argv (else from the environment); returns the rest."""
+    """Takes --exe, --driver and --devsim (the native device simulator, for the tests that
+    need it) from argv, else from the environment; returns the rest."""
     rest, exe, driver = [], os.environ.get(ENV_EXE), os.environ.get(ENV_DRIVER)
     it = iter(argv)
     for a in it:
@@ -610,6 +612,8 @@ def program_paths(argv):
             exe = next(it)
         elif a == "--driver":
             driver = next(it)
+        elif a == "--devsim":
+            os.environ[ENV_DEVSIM] = os.path.abspath(next(it))
         else:
             rest.append(a)
     if not exe or not driver:
