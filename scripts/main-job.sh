@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
-# The main job: update a simulated device with the embedded image. Sets up everything on a
-# fresh Debian machine, builds, starts the device simulator on a pseudo-terminal and flashes
-# the sample image into it, then prints the outcome.
+# The main job: the real ZarnUpdate.exe, under Wine, updates a simulated device on a virtual COM
+# port with the image it embeds. Sets up everything on a fresh Debian machine and builds first.
+# On a desktop (DISPLAY usable, CI not set) the window opens for you to press Update; without
+# one it runs on Xvfb, presses Update itself and prints a summary and a screenshot's path.
+#
+#   scripts/main-job.sh [--headless | --desktop] [--screenshot PNG]
+#   scripts/main-job.sh --cli     # the command-line flasher (zarnflash) instead of the window
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZARN_BUILD_DIR:-$top/build}
 bash "$top/scripts/install-deps.sh"
 bash "$top/scripts/build.sh" >/dev/null
+
+if [ "${1:-}" != "--cli" ]; then
+  exec python3 "$top/scripts/main_job.py" --build "$build" "$@"
+fi
 
 image="$build/native/res/ZarnSample.bin"
 log=$(mktemp)

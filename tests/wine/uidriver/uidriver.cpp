@@ -19,6 +19,7 @@
 //   waitbox <hwnd> <timeout>     wait until the window shows a message box, then as boxes
 //   answer <box> [id]            press a message box's button (IDOK by default)
 //   waitgone <hwnd> <timeout>    wait until the window no longer exists
+//   waitexit <pid> <timeout>     wait until a process ends; its exit code
 //   watch <hwnd>                 log what the window's thread does to its controls from now on
 //                                (text, progress position, enabling); answers the next number
 //   events <from> [pid]          logged events from number <from> on, of one process if given
@@ -569,6 +570,24 @@ bool Run(const std::vector<std::string> &args, const std::string &rest, Json &j)
             return Fail(j, "no event log");
         j.Key("ok").Bool(true);
         Events(j, strtol(arg(1) ? arg(1) : "0", NULL, 0), strtoul(arg(2) ? arg(2) : "0", NULL, 0));
+        return true;
+    }
+    if (cmd == "waitexit") {
+        // Asked before the process ends (a program in Wine's virtual desktop is no child of
+        // whoever started it): afterwards its id may be gone.
+        DWORD pid = strtoul(arg(1) ? arg(1) : "0", NULL, 0);
+        DWORD timeout = strtoul(arg(2) ? arg(2) : "0", NULL, 0);
+        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+        if (!process)
+            return Fail(j, "no such process");
+        DWORD code = STILL_ACTIVE;
+        bool ended = WaitForSingleObject(process, timeout) == WAIT_OBJECT_0;
+        if (ended)
+            GetExitCodeProcess(process, &code);
+        CloseHandle(process);
+        j.Key("ok").Bool(true).Key("ended").Bool(ended);
+        if (ended)
+            j.Key("code").Num(code);
         return true;
     }
     if (cmd == "waitgone") {
