@@ -205,6 +205,7 @@ class Window:
     def __init__(self, driver, hwnd):
         self.driver = driver
         self.hwnd = hwnd
+        self._pid = None
 
     def dump(self):
         return self.driver.must("dump %d" % self.hwnd)
@@ -270,9 +271,9 @@ class Window:
     def events(self, since=0):
         """Logged control events of this window's process from number since on: dicts with
         n, t (ms), id, kind ("text", "pos", "enable") and text or value."""
-        pid = self.dump()["pid"] if not hasattr(self, "_pid") else self._pid
-        self._pid = pid
-        return self.driver.must("events %d %d" % (since, pid))["events"]
+        if self._pid is None:
+            self._pid = self.dump()["pid"]
+        return self.driver.must("events %d %d" % (since, self._pid))["events"]
 
     def set_text(self, cid, text):
         self.driver.must("settext %d %d %s" % (self.hwnd, cid, text))
