@@ -30,7 +30,7 @@ fi
 
 # The locales the Wine tests give the updater; one that is not generated reads as English.
 # The C library has no ru_MD: Russian's data under that name is what Wine needs (0x0819).
-for spec in en_US:en_US zh_CN:zh_CN zh_TW:zh_TW zh_HK:zh_HK ru_RU:ru_RU ru_RU:ru_MD; do
-  src=${spec%%:*} name=${spec##*:}
+for pair in en_US:en_US zh_CN:zh_CN zh_TW:zh_TW zh_HK:zh_HK ru_RU:ru_RU ru_RU:ru_MD; do
+  src=${pair%%:*} name=${pair##*:}
   locale -a | grep -qix "$name.utf8" || $SUDO localedef -i "$src" -f UTF-8 "$name.UTF-8"
 done
