@@ -105,22 +105,6 @@ def report(summary, version_line, box, took, image_size):
     return ok
 
 
-def screenshot(session, rect, path):
-    """The window (with its box) off the screen, once two grabs in a row agree."""
-    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
-    geometry = "%dx%d+%d+%d" % (rect["w"], rect["h"], rect["x"], rect["y"])
-    previous = None
-    for _ in range(10):
-        time.sleep(0.3)
-        subprocess.run(["import", "-display", session.display, "-window", "root", "-crop",
-                        geometry, "+repage", path], check=True)
-        with open(path, "rb") as f:
-            data = f.read()
-        if data == previous:
-            return
-        previous = data
-
-
 def headless(args, exe, driver_exe, devsim, image):
     size = os.path.getsize(image)
     with harness.Session(template=template(args.build, managed=False),
@@ -154,7 +138,7 @@ def headless(args, exe, driver_exe, devsim, image):
             version = window.text(ID_VERSION)
             measured = update_time(window.events(mark))
             summary = sim.summary(10)
-            screenshot(session, window.dump()["rect"], args.screenshot)
+            harness.capture_window(session, window.dump()["rect"], args.screenshot)
             say()
             say("ZarnUpdate.exe (Wine) -> simulated device on COM%d:" % COM)
             ok = report(summary, version, box, measured if measured is not None else took, size)

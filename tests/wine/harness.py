@@ -58,6 +58,21 @@ class HarnessError(Exception):
     pass
 
 
+def _wait_or_kill(proc, timeout=10):
+    """Waits for the process to end, and kills it when it does not within `timeout`."""
+    try:
+        proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+
+
+def _end_process(proc, timeout=10):
+    if proc.poll() is None:
+        proc.terminate()
+        _wait_or_kill(proc, timeout)
+
+
 def _clean_env(prefix, display, lang):
     env = {k: v for k, v in os.environ.items()
            if not (k.startswith("LC_") or k in ("LANG", "LANGUAGE", "WINEDLLOVERRIDES"))}
@@ -136,13 +151,7 @@ class Xvfb:
         self.display = ":" + number.decode().strip()
 
     def close(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        _end_process(self.proc)
 
 
 class Driver:
@@ -191,11 +200,7 @@ class Driver:
             self.proc.stdin.close()
         except OSError:
             pass
-        try:
-            self.proc.wait(10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+        _wait_or_kill(self.proc)
         self.proc.stdout.close()
 
 
@@ -421,21 +426,11 @@ class Devsim:
             if line is None:
                 break
             last = parse_summary(line)
-        try:
-            self.proc.wait(timeout)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+        _wait_or_kill(self.proc, timeout)
         return last
 
     def close(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        _end_process(self.proc)
         self.proc.stdout.close()
         self.proc.stderr.close()
 
@@ -586,6 +581,53 @@ class Session:
 
     def __exit__(self, *exc):
         self.close()
+
+
+def open_session(driver_exe, lang="en_US.UTF-8", **session_args):
+    """A Session with one UI driver started in it, for a whole test module; the session is
+    closed again when the driver does not start."""
+    session = Session(**session_args)
+    try:
+        return session, session.start_driver(driver_exe, lang)
+    except BaseException:
+        session.close()
+        raise
+
+
+def close_session(session, driver):
+    if driver:
+        driver.close()
+    if session:
+        session.close()
+
+
+def start_app_window(session, driver, exe, lang="en_US.UTF-8"):
+    """Starts the updater and finds its window; the program is killed if the window never
+    shows."""
+    app = session.start_app(exe, lang)
+    try:
+        app.find_window(driver)
+    except BaseException:
+        app.kill()
+        raise
+    return app
+
+
+def capture_window(session, rect, path):
+    """Grabs `rect` off the session's screen into `path` once two grabs in a row agree (the
+    window has finished painting)."""
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    geometry = "%dx%d+%d+%d" % (rect["w"], rect["h"], rect["x"], rect["y"])
+    previous = None
+    for _ in range(10):
+        time.sleep(0.3)
+        subprocess.run(["import", "-display", session.display, "-window", "root",
+                        "-crop", geometry, "+repage", path], check=True)
+        with open(path, "rb") as f:
+            data = f.read()
+        if data == previous:
+            return
+        previous = data
 
 
 def embedded_image(exe):

@@ -34,16 +34,8 @@ def programs():
             os.environ[harness.ENV_DEVSIM])
 
 
-def start_app(session, driver, exe, lang=LANG):
-    """Starts the updater and finds its window; the program is killed if the window never
-    shows."""
-    app = session.start_app(exe, lang)
-    try:
-        app.find_window(driver)
-    except BaseException:
-        app.kill()
-        raise
-    return app
+# Starts the updater and finds its window.
+start_app = harness.start_app_window
 
 
 def status_is(text):

@@ -5,9 +5,7 @@ usage: screenshots.py --exe ZarnUpdate.exe --driver uidriver.exe OUTDIR [LANG ..
 """
 
 import os
-import subprocess
 import sys
-import time
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -16,22 +14,6 @@ import harness  # noqa: E402
 LANGS = ["en_US.UTF-8", "zh_CN.UTF-8", "zh_TW.UTF-8", "ru_RU.UTF-8"]
 DESKTOP = (800, 600)
 CJK_FONTS = ["wqy-microhei.ttc,WenQuanYi Micro Hei"]
-
-
-def capture(session, path, rect):
-    """Grabs the window's rectangle off the screen once two grabs in a row agree (the window
-    has finished painting)."""
-    geometry = "%dx%d+%d+%d" % (rect["w"], rect["h"], rect["x"], rect["y"])
-    previous = None
-    for _ in range(10):
-        time.sleep(0.3)
-        subprocess.run(["import", "-display", session.display, "-window", "root",
-                        "-crop", geometry, "+repage", path], check=True)
-        with open(path, "rb") as f:
-            data = f.read()
-        if data == previous:
-            return
-        previous = data
 
 
 def shoot(session, exe, driver_exe, lang, outdir):
@@ -47,7 +29,7 @@ def shoot(session, exe, driver_exe, lang, outdir):
         dump = driver.must("dump %d" % answer["hwnd"])
         # The virtual desktop fills the screen from its top left corner.
         path = os.path.join(outdir, "window-%s.png" % tag)
-        capture(session, path, dump["rect"])
+        harness.capture_window(session, dump["rect"], path)
         driver.must("close %d" % answer["hwnd"])
         driver.call("waitgone %d 10000" % answer["hwnd"], timeout=30)
         print(path)

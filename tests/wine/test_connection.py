@@ -29,19 +29,11 @@ def setUpModule():
     global session, driver, EXE, DRIVER, DEVSIM, IMAGE
     EXE, DRIVER, DEVSIM = scenario.programs()
     IMAGE = harness.embedded_image(EXE)
-    session = harness.Session()
-    try:
-        driver = session.start_driver(DRIVER)
-    except BaseException:
-        session.close()
-        raise
+    session, driver = harness.open_session(DRIVER)
 
 
 def tearDownModule():
-    if driver:
-        driver.close()
-    if session:
-        session.close()
+    harness.close_session(session, driver)
 
 
 def close_app(app):

@@ -38,29 +38,15 @@ driver = None
 
 def setUpModule():
     global session, driver
-    session = harness.Session()
-    try:
-        driver = session.start_driver(os.environ[harness.ENV_DRIVER], LANG)
-    except BaseException:
-        session.close()
-        raise
+    session, driver = harness.open_session(os.environ[harness.ENV_DRIVER], LANG)
 
 
 def tearDownModule():
-    if driver:
-        driver.close()
-    if session:
-        session.close()
+    harness.close_session(session, driver)
 
 
 def start_app():
-    app = session.start_app(os.environ[harness.ENV_EXE], LANG)
-    try:
-        app.find_window(driver)
-    except BaseException:
-        app.kill()
-        raise
-    return app
+    return harness.start_app_window(session, driver, os.environ[harness.ENV_EXE], LANG)
 
 
 class Appearance(unittest.TestCase):
