@@ -24,6 +24,7 @@ public:
   BOOL MoveWindow(int x, int y, int width, int height, BOOL repaint = TRUE);
   BOOL ShowWindow(int command);
   BOOL EnableWindow(BOOL enable = TRUE);
+  BOOL IsWindowEnabled() const;
   BOOL IsIconic() const;
   void GetClientRect(RECT* rect) const;
   void GetWindowRect(RECT* rect) const;

@@ -108,6 +108,7 @@ BOOL CWnd::MoveWindow(int x, int y, int width, int height, BOOL repaint) {
 BOOL CWnd::ShowWindow(int command) { return ::ShowWindow(m_hWnd, command); }
 
 BOOL CWnd::EnableWindow(BOOL enable) { return ::EnableWindow(m_hWnd, enable); }
+BOOL CWnd::IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
 
 BOOL CWnd::IsIconic() const { return ::IsIconic(m_hWnd); }
 

@@ -14,6 +14,18 @@ constexpr DWORD kWorkerEndWaitMs = 1000;
 constexpr UINT kFailureBox = MB_OK | MB_ICONHAND;
 constexpr UINT kSuccessBox = MB_OK | MB_ICONEXCLAMATION;
 
+// Counts a report as being handled for as long as its handler runs.
+class ReportScope {
+ public:
+  explicit ReportScope(int& depth) : m_depth(depth) { ++m_depth; }
+  ~ReportScope() { --m_depth; }
+  ReportScope(const ReportScope&) = delete;
+  ReportScope& operator=(const ReportScope&) = delete;
+
+ private:
+  int& m_depth;
+};
+
 }  // namespace
 
 int CUpdateDlg::ExtractImage(WORD resourceId, const wchar_t* path) {
@@ -47,11 +59,22 @@ void CUpdateDlg::PumpMessages() {
   }
 }
 
+bool CUpdateDlg::UpdateMayStart() {
+  // One update at a time: two workers would share one loader and one port. A press while an
+  // update is being prepared, while a report is handled (its box showing), or while the
+  // worker has not shown its outcome yet, belongs to that update and does nothing.
+  if (m_updateStarting || m_reportDepth > 0) return false;
+  if (CFLASH::WaitFlashThread(0)) return true;
+  if (!GetDlgItem(IDC_UPDATE).IsWindowEnabled()) return false;
+  // The outcome is shown and the worker is only closing the port: worth a moment's wait.
+  // A press served during the transfer (the button can be enabled early by a failed database
+  // read) must not become a new update once the result box it waited through is answered.
+  const unsigned outcomes = m_outcomesShown;
+  return WaitForHelperThreads(false, 0, kWorkerEndWaitMs) && m_outcomesShown == outcomes;
+}
+
 void CUpdateDlg::OnBnClickedUpdate() {
-  // One update at a time: while one is being prepared or a worker runs, a click does nothing
-  // (two workers would share one loader and one port). A worker that has made its final report
-  // is only closing the port: that is worth a moment's wait.
-  if (m_updateStarting || !WaitForHelperThreads(false, 0, kWorkerEndWaitMs)) return;
+  if (!UpdateMayStart()) return;
   m_progress.SetPos(0);
   if (!m_connected) {
     MessageBox(GetText(5), GetText(6), kFailureBox);
@@ -95,10 +118,13 @@ void CUpdateDlg::OnBnClickedUpdate() {
 void CUpdateDlg::FailUpdate(int text) {
   m_progress.SetPos(0);
   GetDlgItem(IDC_UPDATE).EnableWindow(TRUE);
-  if (text >= 0) MessageBox(GetText(text), GetText(6), kFailureBox);
+  if (text < 0) return;
+  ++m_outcomesShown;
+  MessageBox(GetText(text), GetText(6), kFailureBox);
 }
 
 LRESULT CUpdateDlg::OnFlashStatus(WPARAM value, LPARAM code) {
+  const ReportScope scope(m_reportDepth);
   switch (code) {
     case STATUS_RESET:
       m_progress.SetPos(0);
@@ -110,6 +136,7 @@ LRESULT CUpdateDlg::OnFlashStatus(WPARAM value, LPARAM code) {
       m_progress.SetPos(100);
       GetDlgItem(IDC_UPDATE).EnableWindow(TRUE);
       GetDlgItem(IDC_STATUS).SetWindowText(GetText(20));
+      ++m_outcomesShown;
       MessageBox(GetText(11), GetText(6), kSuccessBox);
       break;
     case STATUS_LINK_ERROR:

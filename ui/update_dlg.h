@@ -75,10 +75,14 @@ private:
   // Serves messages sent from other threads for at least `minMs`, until any flash worker (and
   // with `monitorToo` the monitor) has ended or `maxMs` have passed; true when they ended.
   bool WaitForHelperThreads(bool monitorToo, DWORD minMs, DWORD maxMs);
+  // Whether a press of Update may start an update now (see the definition).
+  bool UpdateMayStart();
 
   // This window's own stop signal for its monitor (manual reset), and the monitor thread:
   // the close sequence signals the one and waits for the other.
   HANDLE m_hMonitorStop = nullptr;
   HANDLE m_hMonitorThread = nullptr;
   bool m_updateStarting = false;  // from the install stage until the worker is started
+  int m_reportDepth = 0;          // reports being handled (a box may be showing inside one)
+  unsigned m_outcomesShown = 0;   // result boxes shown so far
 };

@@ -169,22 +169,27 @@ class Updates(WithDevice):
 
     def test_c_clicks_during_an_update_start_nothing(self):
         # A double click queues a second press behind the first (served inside the
-        # install-stage wait), and presses posted while the worker runs reach the window
-        # even though the button is disabled. The device sees exactly one more update.
+        # install-stage wait); presses posted while the worker runs reach the window even
+        # though the button is disabled, up to the last moments of the transfer; and presses
+        # posted while the result box shows reach the window through the box's own loop.
+        # The device sees exactly one more update.
         sim = self.device("--repeat")
 
         def presses(window):
             self.assertTrue(window.click(ID_UPDATE))
             self.assertTrue(window.click(ID_UPDATE))
-            window.command(ID_UPDATE)
-            for _ in range(5):
-                time.sleep(0.1)
+            deadline = time.monotonic() + 30
+            while not window.boxes() and time.monotonic() < deadline:
+                window.command(ID_UPDATE)
+                time.sleep(0.05)
+            for _ in range(3):
                 window.command(ID_UPDATE)
 
         run = UpdateRun(self.window, press=presses)
         check_success(self, run, scenario.version_line(IMAGE))
         self.assertEqual(run.story.count(("status", T[17])), 1, run.story)
-        self.assertEqual(run.answer(settle=1.0), [], "a press started something after the end")
+        self.assertEqual(run.answer(settle=1.5), [], "a press started something after the end")
+        self.assertEqual(len(self.window.boxes()), 0, "a box after the end")
         summary = sim.summary(10)
         self.assertEqual((summary["update"], summary["verified"]), ("1", "1"), summary)
         self.assertIsNone(sim.stop(), "the device saw a second update")
