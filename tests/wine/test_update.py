@@ -61,11 +61,12 @@ class WithDevice(unittest.TestCase):
             cls.app.kill()
         session.remove_port_device()
 
-    def device(self, *args):
-        """A new simulator behind COM7, verifying what it gets against the embedded image."""
+    def device(self, *args, verify=None):
+        """A new simulator behind COM7, verifying what it gets against the embedded image
+        (or the file `verify`)."""
         if self.sim:
             self.sim.stop()
-        type(self).sim = session.start_devsim(DEVSIM, COM, ["--verify", IMAGE, *args],
+        type(self).sim = session.start_devsim(DEVSIM, COM, ["--verify", verify or IMAGE, *args],
                                               register=False)
         return self.sim
 
@@ -265,7 +266,8 @@ class LostLine(WithDevice):
 class FileSelect(WithDevice):
     """The hidden file select command: the picked file is sent in place of the embedded
     image (which is still extracted); a cancelled dialog changes nothing; a picked file too
-    large for the device's flash is refused before anything is sent."""
+    large for the device's flash is refused before anything is sent; a file too short for a
+    database version is sent after box 9, and a press in the meantime starts nothing."""
 
     @classmethod
     def setUpClass(cls):
@@ -333,6 +335,37 @@ class FileSelect(WithDevice):
                     summary = self.sim.summary(10)
                 self.assertEqual((summary["verified"], summary["bytes"]),
                                  ("1", str(os.path.getsize(self.other))), summary)
+
+
+    def test_press_after_a_failed_database_read_starts_nothing(self):
+        # A file too short to hold a database version: its read fails inside the version
+        # report (box 9, the button enabled again) while the transfer goes on. A press then,
+        # served while the worker still runs, must not turn into a second update once the
+        # success box it waited through is answered. The device answers slowly, so the rest
+        # of the transfer lasts a few tenths of a second.
+        tiny = os.path.join(session.drive_c("images"), "tiny.bin")
+        with open(tiny, "wb") as f:
+            f.write(b"\x01\x02\x03\x04\x05")
+        sim = self.device("--latency-us", "100000", verify=tiny)
+        self.pick("C:\\images\\tiny.bin")
+        run = UpdateRun(self.window)
+        check_box(self, run.box, T[9], "hand")
+        self.assertTrue(run.controls[ID_UPDATE]["enabled"])
+        after_read = run.answer()
+        # The version line is written once the read's box is answered.
+        self.assertEqual(after_read[:1], [("version", "DEVICE VER:V2.05 | DB VER: 0")])
+        self.window.command(ID_UPDATE)
+        boxes = self.window.wait_box(10)
+        self.assertTrue(boxes, "no result box")
+        check_box(self, boxes[0], T[11], "exclamation")
+        self.assertTrue(self.window.answer_and_wait(boxes[0]), "the box did not go away")
+        time.sleep(1.5)
+        later = scenario.story(self.window.events(run.mark))[len(after_read):]
+        self.assertNotIn(("status", T[17]), later, "the press started a second update")
+        self.assertEqual(len(self.window.boxes()), 0, "a box after the end")
+        summary = sim.summary(10)
+        self.assertEqual((summary["verified"], summary["bytes"]), ("1", "5"), summary)
+        self.assertIsNone(sim.stop(), "the device saw a second update")
 
 
 if __name__ == "__main__":
