@@ -284,6 +284,18 @@ struct LineCase {
 };
 void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
 
+// Sends packet 2 with the bits of `mask` flipped in byte `index` (from the end when negative):
+// a damaged packet, to be NAKed.
+std::function<int(Port&, const Bytes&, const Bytes&)> FlipBits(std::ptrdiff_t index,
+                                                                 uint8_t mask) {
+  return [index, mask](Port& port, const Bytes& good, const Bytes&) {
+    Bytes p = good;
+    p[index < 0 ? p.size() + index : static_cast<size_t>(index)] ^= mask;
+    port.Write(p);
+    return proto::kNAK;
+  };
+}
+
 class LineFaultTest : public DevsimTest, public testing::WithParamInterface<LineCase> {};
 
 TEST_P(LineFaultTest, AnswersAndRecovers) {
@@ -308,30 +320,9 @@ TEST_P(LineFaultTest, AnswersAndRecovers) {
 INSTANTIATE_TEST_SUITE_P(
     Damage, LineFaultTest,
     testing::Values(
-        LineCase{"BadCrc",
-                 [](Port& port, const Bytes& good, const Bytes&) {
-                   Bytes p = good;
-                   p.back() ^= 0x01;
-                   port.Write(p);
-                   return proto::kNAK;
-                 },
-                 1, 0},
-        LineCase{"BadData",
-                 [](Port& port, const Bytes& good, const Bytes&) {
-                   Bytes p = good;
-                   p[500] ^= 0x80;
-                   port.Write(p);
-                   return proto::kNAK;
-                 },
-                 1, 0},
-        LineCase{"BadComplement",
-                 [](Port& port, const Bytes& good, const Bytes&) {
-                   Bytes p = good;
-                   p[2] ^= 0x01;
-                   port.Write(p);
-                   return proto::kNAK;
-                 },
-                 1, 0},
+        LineCase{"BadCrc", FlipBits(-1, 0x01), 1, 0},
+        LineCase{"BadData", FlipBits(500, 0x80), 1, 0},
+        LineCase{"BadComplement", FlipBits(2, 0x01), 1, 0},
         LineCase{"HeaderLostLongerTail",  // an SOH header: the rest of the 1 KiB packet is drained
                  [](Port& port, const Bytes& good, const Bytes&) {
                    Bytes p = good;
