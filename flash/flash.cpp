@@ -3,6 +3,8 @@
 
 #include <ctime>
 
+#include "flash/sender.h"
+
 namespace {
 
 constexpr int kWriteAttempts = 5;
@@ -10,8 +12,6 @@ constexpr int kHandshakePolls = 200;        // 10 ms apart: about two seconds fo
 constexpr int kHandshakePollMs = 10;
 constexpr int kReplyChunk = 16;
 constexpr long long kAnswerTimeoutSeconds = 10;
-constexpr int kMaxNaksInARow = 10;          // a device that keeps refusing one packet is broken
-constexpr int kEotCount = 4;
 
 }  // namespace
 
@@ -19,8 +19,9 @@ BEGIN_MESSAGE_MAP(CFLASH, CWnd)
 END_MESSAGE_MAP()
 
 CFLASH::CFLASH()
-    : m_block(), m_frame(), m_sequence(1), m_packetHead(proto::kSTX),
-      m_blockSize(proto::kMaxBlockSize), m_packetSize(proto::kMaxPacketSize), m_startAddress(0),
+    : m_block(), m_frame(), m_sequence(1), m_packetHead(proto::kUpdatePacket.head),
+      m_blockSize(proto::kUpdatePacket.blockSize), m_packetSize(proto::kUpdatePacket.packetSize),
+      m_startAddress(0),
       m_line(&m_port) {}
 
 CFLASH::~CFLASH() { m_port.Close(); }
@@ -35,19 +36,6 @@ int CFLASH::SendFrame(const unsigned char* data, int length) {
     if (m_line->Write(data, static_cast<unsigned>(length))) return 1;
     PauseMs(1);
   }
-  return 0;
-}
-
-int CFLASH::OpenImage(uint32_t* length) {
-  if (m_file.Open(m_imagePath, CFile::modeRead | CFile::shareDenyNone)) {
-    try {
-      *length = static_cast<uint32_t>(m_file.GetLength());
-      return 1;
-    } catch (const CFileException&) {
-      m_file.Close();
-    }
-  }
-  Report(STATUS_READ_ERROR, 0);
   return 0;
 }
 
@@ -115,91 +103,45 @@ int CFLASH::SendImage() {
     m_line->Close();
     return 0;
   }
-  const proto::TransferPlan plan = proto::PlanTransfer(length, m_blockSize);
-  int result = 0;
-  uint32_t sent = 0;
+  // The sender decides; this loop only moves bytes between the line, the file and it.
+  proto::Sender sender(length, m_blockSize);
   int packetLength = 0;
-  int naksInARow = 0;
-
-  // Reads the next block and sends it as the next packet; reports its own failure.
-  auto sendNextBlock = [&](uint32_t readErrorValue) -> bool {
-    if (!ReadImageBlock(m_block, static_cast<unsigned>(m_blockSize))) {
-      Report(STATUS_READ_ERROR, readErrorValue);
-      return false;
-    }
-    packetLength = BuildDataPacket(m_block, m_blockSize);
-    if (!SendFrame(m_frame, packetLength)) {
-      Report(STATUS_LINK_ERROR, 0);
-      return false;
-    }
-    ++sent;
-    naksInARow = 0;
-    return true;
-  };
-
-  const int commandLength = proto::BuildDownloadCommand(m_frame, m_startAddress, length);
-  if (!SendFrame(m_frame, commandLength)) {
-    Report(STATUS_LINK_ERROR, 0);
-    goto finish;
-  }
-  m_sequence = 1;
-
-  // Every packet, the last one included, waits for its answer; only an ACK of the last
-  // packet leads on to the EOT phase.
-  while (plan.blocks != 0) {
-    uint8_t answer = 0;
-    WaitAnswer(&answer);
-    if (answer == proto::kCrcMode) {
-      // The receiver (re)starts: the whole image goes again from block 1.
-      m_sequence = 1;
-      sent = 0;
-      try {
-        m_file.SeekToBegin();
-      } catch (const CFileException&) {
-        Report(STATUS_READ_ERROR, 0);
-        goto finish;
+  for (proto::Sender::Step step = sender.Start();;) {
+    if (step.reportCode) Report(step.reportCode, step.reportValue);
+    switch (step.action) {
+      case proto::Sender::Action::kSendCommand: {
+        const int n = proto::BuildDownloadCommand(m_frame, m_startAddress, length);
+        step = sender.OnWritten(SendFrame(m_frame, n) != 0);
+        break;
       }
-      if (!sendNextBlock(0)) goto finish;
-    } else if (answer == proto::kACK) {
-      if (sent == plan.blocks) break;
-      if (!sendNextBlock(static_cast<uint32_t>(uint64_t(sent) * 100 / plan.blocks))) goto finish;
-      const int progress = proto::ProgressAfter(plan, sent);
-      if (progress >= 0) Report(STATUS_PROGRESS, static_cast<uint32_t>(progress));
-    } else if (answer == proto::kNAK) {
-      if (m_frame[0] == proto::kFrameStart && m_frame[1] == proto::kCmdDownload) {
-        Report(STATUS_REJECTED, 0);
-        goto finish;
+      case proto::Sender::Action::kWaitAnswer: {
+        uint8_t answer = 0;
+        step = WaitAnswer(&answer) ? sender.OnAnswer(answer) : sender.OnTimeout();
+        break;
       }
-      if (++naksInARow >= kMaxNaksInARow || !SendFrame(m_frame, packetLength)) {
-        Report(STATUS_LINK_ERROR, 0);
-        goto finish;
-      }
-    } else if (answer == proto::kCAN) {
-      Report(STATUS_REJECTED, 0);
-      goto finish;
-    } else {
-      Report(STATUS_LINK_ERROR, 0);
-      goto finish;
+      case proto::Sender::Action::kRewindAndReadBlock:
+        step = sender.OnBlockRead(RewindImage() &&
+                                 ReadImageBlock(m_block, static_cast<unsigned>(m_blockSize)));
+        break;
+      case proto::Sender::Action::kReadBlock:
+        step = sender.OnBlockRead(ReadImageBlock(m_block, static_cast<unsigned>(m_blockSize)) != 0);
+        break;
+      case proto::Sender::Action::kSendPacket:
+        m_sequence = step.sequence;
+        packetLength = BuildDataPacket(m_block, m_blockSize);
+        step = sender.OnWritten(SendFrame(m_frame, packetLength) != 0);
+        break;
+      case proto::Sender::Action::kResendPacket:
+        step = sender.OnWritten(SendFrame(m_frame, packetLength) != 0);
+        break;
+      case proto::Sender::Action::kSendEot:
+        m_frame[0] = proto::kEOT;
+        step = sender.OnWritten(SendFrame(m_frame, 1) != 0);
+        break;
+      case proto::Sender::Action::kFinish:
+        m_file.Close();
+        m_line->Close();
+        return step.success ? 1 : 0;
     }
   }
-
-  // EOT phase: four EOT bytes, no answer read. Not even the first one written is a link
-  // failure; a later one lost still leaves the device with the whole image and one EOT.
-  m_frame[0] = proto::kEOT;
-  for (int eots = 0; eots < kEotCount; ++eots) {
-    if (!SendFrame(m_frame, 1)) {
-      if (eots == 0) {
-        Report(STATUS_LINK_ERROR, 0);
-        goto finish;
-      }
-      break;
-    }
-  }
-  Report(STATUS_FINISHED, 100);
-  result = 1;
-
-finish:
-  m_file.Close();
-  m_line->Close();
-  return result;
 }

@@ -70,6 +70,7 @@ public:
 private:
   void Report(int code, uint32_t value);
   int OpenImage(uint32_t* length);  // opens m_file and measures it; reports READ_ERROR on failure
+  int RewindImage();                // back to the start of the open m_file; 0 on an error
   int WaitAnswer(uint8_t* answer);  // one answer byte of the transfer, 10 s at most
 
   SerialLine* m_line;

@@ -1,7 +1,7 @@
 // The device protocol as pure logic: command frames and their checksum, the scanner that finds
 // the version reply in a chunk of input, XMODEM-1K packets with CRC-16, the flash size limits
 // and the progress arithmetic. No I/O and no platform call: the loader moves bytes between the
-// port and these functions, and the tests and fuzzers drive them alone.
+// port and these functions, and the unit tests drive them alone.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +31,14 @@ constexpr uint8_t kPadByte = 0x1A;  // fills the short last block
 constexpr int kMaxBlockSize = 1024;
 constexpr int kPacketOverhead = 5;  // head, sequence, complement, CRC high, CRC low
 constexpr int kMaxPacketSize = kMaxBlockSize + kPacketOverhead;
+
+// The packet parameters of every update: STX packets of 1024 data bytes, 1029 on the wire.
+struct PacketFormat {
+  uint8_t head;
+  int blockSize;
+  int packetSize;
+};
+constexpr PacketFormat kUpdatePacket = {kSTX, kMaxBlockSize, kMaxPacketSize};
 
 // Flash addresses the download command carries: firmware 2.x and later loads at 4096; without
 // such a reply the device is taken to be an older loader that expects 0x1B0000.
