@@ -54,8 +54,8 @@ std::string SampleImage();
 // The reports without the progress reports.
 Reports WithoutProgress(Reports reports);
 
-// Reports of a successful transfer of an image of `blocks` blocks after the version report.
-Reports ProgressReports(uint32_t blocks);
+// The progress reports of a successful transfer of the sample image.
+Reports SampleProgressReports();
 
 class LoaderTest : public ::testing::Test {
 protected:

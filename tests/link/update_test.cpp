@@ -21,7 +21,7 @@ TEST_F(LoaderTest, SampleImageGoesAcrossByteForByte) {
   RunUpdate(SampleImage());
 
   Reports expected = {kVersion205};
-  const Reports progress = ProgressReports(998);
+  const Reports progress = SampleProgressReports();
   expected.insert(expected.end(), progress.begin(), progress.end());
   expected.push_back(kFinished);
   EXPECT_EQ(expected, recorder.Taken());

@@ -62,8 +62,7 @@ TEST(Frames, DownloadCommandLayout) {
   uint8_t out[15];
   ASSERT_EQ(15, proto::BuildDownloadCommand(out, 0x1B0000, 1021808));
   const Bytes expected = {0x24, 0x44, 0x09, 0x00, 0x00, 0x1B, 0x00, 0x70, 0x97, 0x0F, 0x00, 0x02,
-                          static_cast<uint8_t>(0x44 + 0x09 + 0x1B + 0x70 + 0x97 + 0x0F + 0x02),
-                          0x3F, 0x3F};
+                          0x80, 0x3F, 0x3F};
   EXPECT_EQ(expected, Bytes(out, out + 15));
 }
 
@@ -79,6 +78,29 @@ TEST(Packets, FullPacketHasCrcHighByteFirst) {
   EXPECT_EQ(data, Bytes(frame.begin() + 3, frame.begin() + 1027));
   EXPECT_EQ(crc >> 8, frame[1027]);
   EXPECT_EQ(crc & 0xFF, frame[1028]);
+}
+
+// Head, sequence, complement and CRC bytes as they stand on the wire.
+TEST(Packets, GoldenHeadsAndCrcs) {
+  const struct {
+    uint8_t head, sequence, fill;
+    int block;
+    Bytes head3, crc2;
+  } cases[] = {
+      {proto::kSTX, 1, 0x1A, 1024, {0x02, 0x01, 0xFE}, {0xFC, 0x96}},
+      {proto::kSTX, 0, 0x1A, 1024, {0x02, 0x00, 0xFF}, {0xFC, 0x96}},
+      {proto::kSOH, 9, 0x55, 128, {0x01, 0x09, 0xF6}, {0x5B, 0x67}},
+  };
+  for (const auto& c : cases) {
+    Bytes data(static_cast<size_t>(c.block), c.fill), frame(static_cast<size_t>(c.block) + 5);
+    proto::BuildPacket(frame.data(), c.head, c.sequence, data.data(), c.block, c.block + 5);
+    EXPECT_EQ(c.head3, Head(frame, 3)) << c.block;
+    EXPECT_EQ(c.crc2, Tail(frame, frame.size() - 2)) << c.block;
+  }
+  Bytes pattern(1024), frame(1029);
+  for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(i * 7 + 3);
+  proto::BuildPacket(frame.data(), proto::kSTX, 1, pattern.data(), 1024, 1029);
+  EXPECT_EQ((Bytes{0x7B, 0xE2}), Tail(frame, 1027));
 }
 
 TEST(Packets, SequenceAndComplement) {
