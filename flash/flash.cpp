@@ -3,8 +3,6 @@
 
 #include <ctime>
 
-#include "flash/sender.h"
-
 namespace {
 
 constexpr int kWriteAttempts = 5;
@@ -105,6 +103,7 @@ int CFLASH::SendImage() {
   }
   // The sender decides; this loop only moves bytes between the line, the file and it.
   proto::Sender sender(length, m_blockSize);
+  m_lastCounts = proto::Sender::Counts();
   int packetLength = 0;
   for (proto::Sender::Step step = sender.Start();;) {
     if (step.reportCode) Report(step.reportCode, step.reportValue);
@@ -139,6 +138,7 @@ int CFLASH::SendImage() {
         step = sender.OnWritten(SendFrame(m_frame, 1) != 0);
         break;
       case proto::Sender::Action::kFinish:
+        m_lastCounts = sender.GetCounts();
         m_file.Close();
         m_line->Close();
         return step.success ? 1 : 0;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include "flash/protocol.h"
+#include "flash/sender.h"
 #include "flash/status.h"
 #include "framework/cstring.h"
 #include "framework/file.h"
@@ -52,6 +53,11 @@ public:
   // STATUS_LINK_ERROR as if the device had gone silent. Safe from any thread.
   void RequestStop() { m_stopRequested.store(true); }
   void ClearStop() { m_stopRequested.store(false); }
+  bool StopRequested() const { return m_stopRequested.load(); }
+
+  // How the line behaved in the last transfer (packets, resends, restarts, time-outs, EOTs),
+  // for tools that report link statistics. Read it once SendImage has returned.
+  const proto::Sender::Counts& LastTransferCounts() const { return m_lastCounts; }
 
   // The port is the device's, held by value.
   CSerialPort m_port;
@@ -76,4 +82,5 @@ private:
   SerialLine* m_line;
   StatusChannel* m_status = nullptr;
   std::atomic<bool> m_stopRequested{false};
+  proto::Sender::Counts m_lastCounts;
 };

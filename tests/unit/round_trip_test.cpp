@@ -127,6 +127,14 @@ TEST_P(RoundTripTest, BothSidesAgree) {
   EXPECT_EQ(c.completed, r.verified) << r.note;
   EXPECT_EQ(c.length, r.length);
   EXPECT_EQ(4096u, r.address);
+  // The loader's own account of the line agrees with the device's.
+  const proto::Sender::Counts& counts = flash.LastTransferCounts();
+  EXPECT_EQ(r.restarts, counts.restarts);
+  if (c.completed) {
+    EXPECT_EQ(r.naks, counts.resends);
+    EXPECT_EQ(r.packets, counts.sent);
+    EXPECT_EQ(r.eots, counts.eots);
+  }
 }
 
 const Report kVersion{STATUS_DEVICE_VERSION, 0x0205};
