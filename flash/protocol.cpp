@@ -20,6 +20,8 @@ struct CrcTable {
 };
 const CrcTable kCrcTable;
 
+}  // namespace
+
 void PutLe32(uint8_t* out, uint32_t value) {
   out[0] = static_cast<uint8_t>(value);
   out[1] = static_cast<uint8_t>(value >> 8);
@@ -27,7 +29,10 @@ void PutLe32(uint8_t* out, uint32_t value) {
   out[3] = static_cast<uint8_t>(value >> 24);
 }
 
-}  // namespace
+uint32_t GetLe32(const uint8_t* in) {
+  return static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
+         static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
+}
 
 uint8_t FrameChecksum(const uint8_t* data, size_t length) {
   uint8_t sum = 0;

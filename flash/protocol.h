@@ -48,6 +48,10 @@ constexpr uint32_t kAddressLegacy = 0x1B0000;
 // Sum modulo 256 of `length` bytes: a frame's checksum covers letter, length and payload.
 uint8_t FrameChecksum(const uint8_t* data, size_t length);
 
+// Little-endian 32-bit fields, as the download command carries address and length.
+void PutLe32(uint8_t* out, uint32_t value);
+uint32_t GetLe32(const uint8_t* in);
+
 // Writes the 6-byte version query (24 56 00 56 3F 3F). Returns its length.
 int BuildVersionQuery(uint8_t* out);
 
