@@ -1,7 +1,8 @@
-// The device on a POSIX pseudo-terminal: owns the pty master, serves the session on a thread,
-// paces the line and carries out the session's actions.
+// The device on a POSIX pseudo-terminal: owns the pty master (and the link to its slave), serves
+// the session on a thread, paces the line and carries out the session's actions.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,6 +20,70 @@
 #include "tools/devsim/session.h"
 
 namespace devsim {
+namespace {
+
+// Who holds a link: a lock on the file beside it, taken for the device's whole life. The lock
+// goes with its process, so the link of a devsim that crashed is free to be replaced; a link
+// alone cannot say whether the device behind it still runs.
+class LinkLock {
+public:
+  ~LinkLock() { Release(); }
+
+  // 1 when the lock is ours, 0 when another live device holds it or the lock file cannot be
+  // made (the reason is in *error).
+  int Acquire(const std::string& link, std::string* error) {
+    m_path = link + ".lock";
+    // A holder removes the file on its way out while still holding it: a file we locked that
+    // is no longer the one at the path was just given up, and the lock is taken again.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      m_fd = open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      if (m_fd < 0) {
+        *error = "cannot make " + m_path + ": " + std::strerror(errno);
+        return 0;
+      }
+      if (flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        const int why = errno;
+        char pid[32] = "";
+        ssize_t n = pread(m_fd, pid, sizeof pid - 1, 0);
+        if (n > 0) pid[n] = 0;
+        close(m_fd);
+        m_fd = -1;
+        *error = why == EWOULDBLOCK ? "--link " + link + " is held by a running devsim" +
+                                          (pid[0] ? std::string(" (pid ") + pid + ")" : "")
+                                    : "cannot lock " + m_path + ": " + std::strerror(why);
+        return 0;
+      }
+      struct stat held, named;
+      if (fstat(m_fd, &held) == 0 && stat(m_path.c_str(), &named) == 0 &&
+          held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+        // The pid only words the refusal of a second device; the lock is what counts.
+        const std::string pid = std::to_string(getpid());
+        if (ftruncate(m_fd, 0) == 0) {
+          ssize_t ignored = pwrite(m_fd, pid.data(), pid.size(), 0);
+          (void)ignored;
+        }
+        return 1;
+      }
+      close(m_fd);
+      m_fd = -1;
+    }
+    *error = "cannot lock " + m_path + ": it keeps changing";
+    return 0;
+  }
+
+  void Release() {
+    if (m_fd < 0) return;
+    unlink(m_path.c_str());
+    close(m_fd);
+    m_fd = -1;
+  }
+
+private:
+  std::string m_path;
+  int m_fd = -1;
+};
+
+}  // namespace
 
 class DeviceLoop {
 public:
@@ -51,6 +116,7 @@ private:
   int m_slaveHold = -1;  // keeps the slave open, so the updater closing it hangs nothing up
   int m_wake[2] = {-1, -1};
   bool m_linkMade = false;
+  LinkLock m_linkLock;
   std::thread m_thread;
 
   mutable std::mutex m_mutex;
@@ -101,6 +167,11 @@ int DeviceLoop::Start() {
   if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) return Fail("pipe");
 
   if (!m_opt.linkPath.empty()) {
+    if (!m_linkLock.Acquire(m_opt.linkPath, &m_error)) {
+      ClosePty();
+      return 0;
+    }
+    // Ours now: a link still there is a crashed device's.
     struct stat st;
     if (lstat(m_opt.linkPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
       unlink(m_opt.linkPath.c_str());
@@ -137,7 +208,12 @@ void DeviceLoop::Stop() {
   }
   if (m_linkMade) unlink(m_opt.linkPath.c_str());
   m_linkMade = false;
+  m_linkLock.Release();
   std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_session) {
+    m_session->Close();
+    m_published = m_session->Finished().size();
+  }
   m_gone = true;
   m_changed.notify_all();
 }

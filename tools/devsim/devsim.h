@@ -9,25 +9,33 @@
 
 namespace devsim {
 
-// One misbehaviour at a time. Packet numbers count the data packets of a transfer from 1.
+// One misbehaviour at a time. Packet numbers count the data packets of a transfer from 1; what
+// each fault does is FaultHelp's text (the table in session.cpp), as `devsim --help` shows it.
 enum class Fault {
   kNone,
-  kSilent,            // answers nothing at all, ever
-  kNoVersionReply,    // ignores 'V'; everything else as usual
-  kSplitReply,        // the version reply goes out in two writes about 50 ms apart
-  kNoiseReply,        // a few bytes other than '$' precede the reply, in the same write
-  kBadReplyChecksum,  // the version reply carries a wrong checksum
-  kNakDownload,       // answers the download command with NAK (and never sends 'C')
-  kNakPacket,         // NAKs packet k `faultCount` times, then ACKs it
-  kCancel,            // answers packet k with CAN
-  kGarbage,           // answers packet k with 0x55
-  kStop,              // from packet k on, silence
-  kRestart,           // answers packet k with 'C' instead of ACK and starts the transfer over
-  kHangUp,            // at packet k closes its side of the pty: the device is gone
+  kSilent,
+  kNoVersionReply,
+  kSplitReply,
+  kNoiseReply,
+  kBadReplyChecksum,
+  kNakDownload,
+  kNakPacket,
+  kCancel,
+  kGarbage,
+  kStop,
+  kRestart,
+  kHangUp,
 };
 
-// "none", "silent", "no-version-reply", ... (see kFaultNames in session.cpp).
+// While an update waits on the updater, this much silence means the updater is gone (killed,
+// or its port closed): the update ends as incomplete. The updater's own waits are shorter -
+// about 2 s for a version reply - and it sends each packet right after the previous answer.
+constexpr int kUpdaterQuietMs = 5000;
+
+// "none", "silent", "no-version-reply", ... (see kFaults in session.cpp).
 const char* FaultName(Fault fault);
+// What the fault does, one line for help texts.
+const char* FaultHelp(Fault fault);
 // Parses a fault name; returns 0 for an unknown one.
 int ParseFault(const std::string& name, Fault* fault);
 // Every fault name, in the order of the enum, for help texts.
@@ -44,7 +52,8 @@ struct Options {
   int faultUpdate = 0;     // the fault applies only to this update (1, 2, ...); 0: to every one
   uint32_t lineRate = 0;   // bytes per second the line carries each way; 0: no pacing
   uint32_t latencyUs = 0;  // extra delay before every answer
-  std::string linkPath;    // when set, a symlink to the pty slave is made here
+  std::string linkPath;    // when set, a symlink to the pty slave is made here, guarded by
+                           // a lock on linkPath + ".lock" while the device lives
   bool verbose = false;    // log every event to stderr
 };
 
@@ -66,11 +75,15 @@ struct Result {
   unsigned restarts = 0;        // transfers started over after a second 'C'
   bool verifyRequested = false; // a file to compare with was given
   bool verified = false;        // the first L bytes equal the file, the fill bytes are 0x1A
+  Fault fault = Fault::kNone;   // the fault armed for this update (kNone: none, or another's)
+  bool faultFired = false;      // that fault changed what the device did in this update
+  bool updaterQuiet = false;    // ended because the updater sent nothing for a few seconds
   std::string note;             // why verification failed
   std::vector<std::string> errors;  // protocol errors: bad frames, sequence errors, ...
 };
 
-// One line "devsim: update=1 verified=1 bytes=... address=0x1000 ..." for scripts.
+// One line "devsim: update=1 verified=1 bytes=... address=0x1000 ..." for scripts; the fields
+// keep their order, new ones are added after `errors` (`note`, when there is one, comes last).
 std::string Summary(const Result& result);
 
 class DeviceLoop;
@@ -84,14 +97,16 @@ public:
   Device& operator=(const Device&) = delete;
 
   // Creates the pty (and the link), loads the verify file, starts serving. 0 on failure; the
-  // reason is in Error().
+  // reason is in Error(). A link that a live device holds is refused; a stale one (its device
+  // crashed) is replaced.
   int Start();
   const std::string& SlavePath() const;
   const std::string& Error() const;
 
   // Waits until `updates` updates have ended; non-zero when they have, 0 on time-out.
   int WaitDone(int timeoutMs, int updates = 1);
-  // Ends the thread, closes the pty and removes the link. Safe to call more than once.
+  // Ends the thread, closes the pty and removes the link. An update whose transfer completed
+  // but was still counting the EOTs after it ends as it would have. Safe to call more than once.
   void Stop();
   // True once the device has hung up (fault) or been stopped.
   bool Gone() const;

@@ -1,10 +1,10 @@
-// The device's protocol logic: frames, version reply, download command, XMODEM-1K receiver.
+// The device's protocol logic: what it answers to frames and packets, the XMODEM-1K receiver's
+// states and time-outs, and the faults it injects.
 #include "tools/devsim/session.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include "flash/protocol.h"
 
 namespace devsim {
 namespace {
@@ -24,32 +24,96 @@ constexpr Ms kDrainQuiet{50};
 // After the first EOT the updater sends three more at once; they are counted until the line
 // has been quiet this long, then the update is closed.
 constexpr Ms kEndingQuiet{100};
+constexpr Ms kUpdaterQuiet{kUpdaterQuietMs};
 // The second half of a split version reply follows this much later, so that it arrives as a
-// read of its own.
+// read of its own; the first write carries this many bytes.
 constexpr int kSplitPauseMs = 50;
-// Longest command payload taken as a frame; the updater's longest is 9.
-constexpr int kMaxPayload = 32;
+constexpr int kSplitAt = 4;
 // Answer for Fault::kGarbage.
 constexpr uint8_t kGarbageByte = 0x55;
 
-const char* const kFaultNames[] = {
-    "none",          "silent", "no-version-reply", "split-reply", "noise-reply",
-    "bad-reply-checksum", "nak-download", "nak-packet", "cancel", "garbage",
-    "stop",          "restart", "hangup",
+struct FaultEntry {
+  Fault fault;
+  const char* name;
+  const char* help;
 };
-constexpr int kFaultCount = sizeof(kFaultNames) / sizeof(kFaultNames[0]);
+// In the order of the enum.
+const FaultEntry kFaults[] = {
+    {Fault::kNone, "none", "no fault: the device behaves"},
+    {Fault::kSilent, "silent", "answers nothing at all, ever"},
+    {Fault::kNoVersionReply, "no-version-reply", "ignores the version query; all else as usual"},
+    {Fault::kSplitReply, "split-reply", "sends the version reply in two writes 50 ms apart"},
+    {Fault::kNoiseReply, "noise-reply",
+     "sends a few bytes other than '$' before the version reply, in the same write"},
+    {Fault::kBadReplyChecksum, "bad-reply-checksum", "sends the version reply with a wrong checksum"},
+    {Fault::kNakDownload, "nak-download",
+     "answers the download command with NAK and never asks for packets"},
+    {Fault::kNakPacket, "nak-packet", "NAKs packet K --fault-count times, then ACKs it"},
+    {Fault::kCancel, "cancel", "answers packet K with CAN"},
+    {Fault::kGarbage, "garbage", "answers packet K with the byte 0x55"},
+    {Fault::kStop, "stop", "from packet K on answers nothing, and stays on the line"},
+    {Fault::kRestart, "restart", "answers packet K with 'C': the transfer starts over, once"},
+    {Fault::kHangUp, "hangup", "at packet K closes its side of the pty: the device is gone"},
+};
+constexpr int kFaultCount = sizeof(kFaults) / sizeof(kFaults[0]);
+
+const FaultEntry* FindFault(Fault fault) {
+  int i = static_cast<int>(fault);
+  return i >= 0 && i < kFaultCount ? &kFaults[i] : nullptr;
+}
+
+}  // namespace
+
+// Packet k meets its fault instead of being stored and ACKed.
+struct PacketFaultRule {
+  // What comes of it once it has answered packet k.
+  enum After {
+    kResend,     // the updater sends packet k again
+    kStartOver,  // a new 'C': the updater starts over from packet 1
+    kEnd,        // the update is over
+    kMute,       // the update is over and the device answers nothing more
+    kHangUp,     // the update is over and the device closes the line
+  };
+  Fault fault;
+  int answer;        // the byte sent instead of ACK; -1: none
+  After after;
+  const char* note;  // the update's note, "<note> at packet k"; null: none
+  bool counted;      // acts --fault-count times (each resend of packet k); else once per update
+};
+
+namespace {
+
+const PacketFaultRule kPacketFaults[] = {
+    {Fault::kNakPacket, proto::kNAK, PacketFaultRule::kResend, nullptr, true},
+    {Fault::kCancel, proto::kCAN, PacketFaultRule::kEnd, "cancelled", false},
+    {Fault::kGarbage, kGarbageByte, PacketFaultRule::kEnd, "garbage answer", false},
+    {Fault::kStop, -1, PacketFaultRule::kMute, "stopped answering", false},
+    {Fault::kRestart, -1, PacketFaultRule::kStartOver, nullptr, false},
+    {Fault::kHangUp, -1, PacketFaultRule::kHangUp, "hung up", false},
+};
+
+const PacketFaultRule* FindPacketFault(Fault fault) {
+  for (const PacketFaultRule& rule : kPacketFaults)
+    if (rule.fault == fault) return &rule;
+  return nullptr;
+}
 
 }  // namespace
 
 const char* FaultName(Fault fault) {
-  int i = static_cast<int>(fault);
-  return i >= 0 && i < kFaultCount ? kFaultNames[i] : "?";
+  const FaultEntry* e = FindFault(fault);
+  return e ? e->name : "?";
+}
+
+const char* FaultHelp(Fault fault) {
+  const FaultEntry* e = FindFault(fault);
+  return e ? e->help : "?";
 }
 
 int ParseFault(const std::string& name, Fault* fault) {
-  for (int i = 0; i < kFaultCount; ++i) {
-    if (name == kFaultNames[i]) {
-      *fault = static_cast<Fault>(i);
+  for (const FaultEntry& e : kFaults) {
+    if (name == e.name) {
+      *fault = e.fault;
       return 1;
     }
   }
@@ -57,7 +121,9 @@ int ParseFault(const std::string& name, Fault* fault) {
 }
 
 std::vector<std::string> FaultNames() {
-  return std::vector<std::string>(kFaultNames, kFaultNames + kFaultCount);
+  std::vector<std::string> names;
+  for (const FaultEntry& e : kFaults) names.push_back(e.name);
+  return names;
 }
 
 std::string Summary(const Result& r) {
@@ -65,12 +131,13 @@ std::string Summary(const Result& r) {
   std::snprintf(line, sizeof line,
                 "devsim: update=%d ended=%d completed=%d verified=%s bytes=%llu address=0x%X "
                 "length=%u packets=%u naks=%u duplicates=%u eots=%u restarts=%u query=%d "
-                "download=%d errors=%zu",
+                "download=%d errors=%zu fault=%s fired=%d quiet=%d",
                 r.update, r.ended ? 1 : 0, r.completed ? 1 : 0,
                 r.verifyRequested ? (r.verified ? "1" : "0") : "none",
                 static_cast<unsigned long long>(r.bytes), r.address, r.length, r.packets, r.naks,
                 r.duplicates, r.eots, r.restarts, r.versionQuery ? 1 : 0, r.download ? 1 : 0,
-                r.errors.size());
+                r.errors.size(), FaultName(r.fault), r.faultFired ? 1 : 0,
+                r.updaterQuiet ? 1 : 0);
   std::string s = line;
   if (!r.note.empty()) s += " note=\"" + r.note + "\"";
   return s;
@@ -84,6 +151,13 @@ bool Session::FaultActive(Fault fault) const {
   // Between updates the next update's number decides.
   int update = m_inUpdate ? m_cur.update : m_updates + 1;
   return m_opt.faultUpdate == 0 || m_opt.faultUpdate == update;
+}
+
+// For the places where a fault changes what the device does: the update records that it did.
+bool Session::TakeFault(Fault fault) {
+  if (!FaultActive(fault)) return false;
+  m_cur.faultFired = true;
+  return true;
 }
 
 void Session::Log(const char* format, ...) const {
@@ -121,6 +195,8 @@ void Session::BeginUpdate() {
   m_cur = Result();
   m_cur.update = ++m_updates;
   m_cur.verifyRequested = m_expected != nullptr;
+  if (FaultActive(m_opt.fault)) m_cur.fault = m_opt.fault;
+  m_faultUses = 0;
   Log("update %d begins", m_cur.update);
 }
 
@@ -134,6 +210,11 @@ void Session::EndUpdate() {
   m_inUpdate = false;
   if (m_state != State::kMuted && m_state != State::kGone) m_state = State::kCommand;
   m_buf.clear();
+  m_frames.Reset();
+}
+
+void Session::Close() {
+  if (m_state == State::kEnding) EndUpdate();
 }
 
 void Session::Verify(Result* r) const {
@@ -209,27 +290,19 @@ void Session::Byte(uint8_t b, TimePoint now, std::vector<Action>* out) {
 }
 
 void Session::CommandByte(uint8_t b, TimePoint now, std::vector<Action>* out) {
-  if (m_buf.empty()) {
-    // Bytes outside a frame are the updater's left-overs (EOTs after the transfer): ignored.
-    if (b != proto::kFrameStart) return;
-  }
-  m_buf.push_back(b);
-  if (m_buf.size() == 3 && m_buf[2] > kMaxPayload) {
-    Error("command frame with payload length " + std::to_string(m_buf[2]));
-    m_buf.clear();
+  const proto::FrameVerdict verdict = m_frames.Feed(b);
+  if (verdict == proto::FrameVerdict::kIncomplete) return;
+  if (verdict == proto::FrameVerdict::kTooLong) {
+    Error("command frame with payload length " + std::to_string(m_frames.Frame().payloadLength));
     return;
   }
-  if (m_buf.size() >= 3 && m_buf.size() == static_cast<size_t>(m_buf[2]) + proto::kFrameOverhead)
-    Frame(now, out);
+  Frame(verdict, now, out);
 }
 
-void Session::Frame(TimePoint now, std::vector<Action>* out) {
-  std::vector<uint8_t> f;
-  f.swap(m_buf);
-  const int n = f[2];
-  const uint8_t letter = f[1];
-  const uint8_t sum = proto::FrameChecksum(&f[1], static_cast<size_t>(n) + 2);
-  Log("frame '%c' payload %d", letter >= 0x20 && letter < 0x7F ? letter : '?', n);
+void Session::Frame(proto::FrameVerdict verdict, TimePoint now, std::vector<Action>* out) {
+  const proto::CommandFrame& f = m_frames.Frame();
+  const uint8_t letter = f.letter;
+  Log("frame '%c' payload %d", letter >= 0x20 && letter < 0x7F ? letter : '?', f.payloadLength);
 
   // Answers the updater left unread (say after a refused or abandoned update) must not meet
   // its next read.
@@ -238,88 +311,81 @@ void Session::Frame(TimePoint now, std::vector<Action>* out) {
   out->push_back(flush);
 
   char text[96];
-  if (f[4 + n] != proto::kFrameEnd || f[5 + n] != proto::kFrameEnd) {
+  if (verdict == proto::FrameVerdict::kNotClosed) {
     std::snprintf(text, sizeof text, "frame '%c' not closed by \"??\"", letter);
-  } else if (f[3 + n] != sum) {
+  } else if (verdict == proto::FrameVerdict::kBadChecksum) {
     std::snprintf(text, sizeof text, "frame '%c' checksum 0x%02X, expected 0x%02X", letter,
-                  f[3 + n], sum);
+                  f.checksum, f.expectedChecksum);
   } else if (letter == proto::kCmdVersion) {
     BeginUpdate();
     m_cur.versionQuery = true;
     VersionQuery(out);
     return;
   } else if (letter == proto::kCmdDownload) {
-    Download(&f[3], n, now, out);
+    Download(f, now, out);
     return;
   } else {
     std::snprintf(text, sizeof text, "unknown command 0x%02X", letter);
   }
   if (!m_inUpdate) BeginUpdate();
   Error(text);
-  if (!FaultActive(Fault::kSilent)) Nak(out);
+  if (!TakeFault(Fault::kSilent)) Nak(out);
   // The updater gives up on a refused download command, and so does the update.
   if (letter == proto::kCmdDownload) EndUpdate();
 }
 
 void Session::VersionQuery(std::vector<Action>* out) {
-  if (FaultActive(Fault::kSilent) || FaultActive(Fault::kNoVersionReply)) {
+  if (TakeFault(Fault::kSilent) || TakeFault(Fault::kNoVersionReply)) {
     Log("version query left unanswered");
     return;
   }
-  std::vector<uint8_t> reply = {proto::kFrameStart,
-                                proto::kCmdVersion,
-                                3,
-                                static_cast<uint8_t>(m_opt.major),
-                                static_cast<uint8_t>(m_opt.minor),
-                                static_cast<uint8_t>(m_opt.sizeCode),
-                                0,
-                                proto::kFrameEnd,
-                                proto::kFrameEnd};
-  reply[6] = proto::FrameChecksum(&reply[1], 5);
-  if (FaultActive(Fault::kBadReplyChecksum)) reply[6] ^= 0x5A;
-  if (FaultActive(Fault::kNoiseReply)) {
+  std::vector<uint8_t> reply(proto::kVersionReplyLength);
+  proto::BuildVersionReply(reply.data(), static_cast<uint8_t>(m_opt.major),
+                           static_cast<uint8_t>(m_opt.minor), static_cast<uint8_t>(m_opt.sizeCode));
+  if (TakeFault(Fault::kBadReplyChecksum))
+    reply[proto::FrameChecksumAt(proto::kVersionReplyLength)] ^= 0x5A;
+  if (TakeFault(Fault::kNoiseReply)) {
     static const uint8_t kNoise[] = {0x00, 0x7E, 0xFF, 0x3F, 0x11};
     reply.insert(reply.begin(), kNoise, kNoise + sizeof kNoise);
   }
-  if (FaultActive(Fault::kSplitReply)) {
-    Send(out, std::vector<uint8_t>(reply.begin(), reply.begin() + 4));
+  if (TakeFault(Fault::kSplitReply)) {
+    Send(out, std::vector<uint8_t>(reply.begin(), reply.begin() + kSplitAt));
     Action pause;
     pause.kind = Action::kPause;
     pause.pauseMs = kSplitPauseMs;
     out->push_back(pause);
-    Send(out, std::vector<uint8_t>(reply.begin() + 4, reply.end()));
+    Send(out, std::vector<uint8_t>(reply.begin() + kSplitAt, reply.end()));
   } else {
     Send(out, reply);
   }
   Log("version reply %d.%d size code %d", m_opt.major, m_opt.minor, m_opt.sizeCode);
 }
 
-void Session::Download(const uint8_t* payload, int length, TimePoint now,
+void Session::Download(const proto::CommandFrame& frame, TimePoint now,
                        std::vector<Action>* out) {
   // A download command continues an update begun by a version query, or begins one itself.
   if (!m_inUpdate || m_cur.download) BeginUpdate();
-  const bool silent = FaultActive(Fault::kSilent);
-  if (length != 9 || payload[8] != proto::kDownloadConstant) {
-    Error(length != 9 ? "download command with payload length " + std::to_string(length)
-                      : "download command constant " + std::to_string(payload[8]));
-    if (!silent) Nak(out);
+  proto::DownloadCommand command;
+  const proto::DownloadVerdict verdict = proto::ParseDownload(frame, &command);
+  if (verdict != proto::DownloadVerdict::kOk) {
+    Error(verdict == proto::DownloadVerdict::kWrongLength
+              ? "download command with payload length " + std::to_string(frame.payloadLength)
+              : "download command constant " + std::to_string(command.constant));
+    if (!TakeFault(Fault::kSilent)) Nak(out);
     EndUpdate();
     return;
   }
   m_cur.download = true;
-  m_cur.address = static_cast<uint32_t>(payload[0]) | static_cast<uint32_t>(payload[1]) << 8 |
-                  static_cast<uint32_t>(payload[2]) << 16 | static_cast<uint32_t>(payload[3]) << 24;
-  m_cur.length = static_cast<uint32_t>(payload[4]) | static_cast<uint32_t>(payload[5]) << 8 |
-                 static_cast<uint32_t>(payload[6]) << 16 | static_cast<uint32_t>(payload[7]) << 24;
+  m_cur.address = command.address;
+  m_cur.length = command.imageLength;
   Log("download to 0x%X, %u bytes", m_cur.address, m_cur.length);
-  if (silent) return;
-  if (FaultActive(Fault::kNakDownload)) {
+  if (TakeFault(Fault::kSilent)) return;
+  if (TakeFault(Fault::kNakDownload)) {
     Nak(out);
     m_cur.note = "download command refused";
     EndUpdate();
     return;
   }
-  m_naksLeft = m_opt.faultCount;
   StartStream(now, out);
 }
 
@@ -340,13 +406,13 @@ void Session::StartStream(TimePoint now, std::vector<Action>* out) {
 
 void Session::HeaderByte(uint8_t b, TimePoint now, std::vector<Action>* out) {
   m_awaitingFirst = false;
+  if (const int length = proto::PacketLength(b)) {
+    m_buf.assign(1, b);
+    m_need = static_cast<size_t>(length);
+    m_state = State::kPacket;
+    return;
+  }
   switch (b) {
-    case proto::kSTX:
-    case proto::kSOH:
-      m_buf.assign(1, b);
-      m_need = (b == proto::kSTX ? 1024 : 128) + proto::kPacketOverhead;
-      m_state = State::kPacket;
-      return;
     case proto::kEOT:
       ++m_cur.eots;
       m_cur.completed = true;
@@ -371,15 +437,14 @@ void Session::HeaderByte(uint8_t b, TimePoint now, std::vector<Action>* out) {
 }
 
 void Session::Packet(TimePoint now, std::vector<Action>* out) {
-  const size_t size = m_need - proto::kPacketOverhead;
-  const uint8_t seq = m_buf[1];
-  const uint16_t crc = proto::Crc16(&m_buf[3], size);
-  const uint16_t sent = static_cast<uint16_t>(m_buf[3 + size] << 8 | m_buf[4 + size]);
-  if (static_cast<uint8_t>(seq + m_buf[2]) != 0xFF || crc != sent) {
-    Log("bad packet (sequence %u/%u, CRC 0x%04X/0x%04X)", seq, m_buf[2], sent, crc);
+  const proto::PacketCheck packet = proto::CheckPacket(m_buf.data(), m_buf.size());
+  if (packet.verdict != proto::PacketVerdict::kOk) {
+    Log("bad packet (sequence %u/%u, CRC 0x%04X/0x%04X)", packet.sequence, packet.complement,
+        packet.crcSent, packet.crcComputed);
     m_state = State::kDrain;
     return;
   }
+  const uint8_t seq = packet.sequence;
   m_state = State::kWaitHeader;
   if (m_haveLast && seq == m_lastSeq) {
     ++m_cur.duplicates;
@@ -397,61 +462,63 @@ void Session::Packet(TimePoint now, std::vector<Action>* out) {
 
   const unsigned number = m_cur.packets + 1;
   if (static_cast<int>(number) == m_opt.faultPacket) {
-    if (FaultActive(Fault::kNakPacket) && m_naksLeft > 0) {
-      --m_naksLeft;
-      Log("packet %u: NAK by request", number);
-      Nak(out);
-      return;
-    }
-    if (FaultActive(Fault::kCancel)) {
-      Send(out, {proto::kCAN});
-      m_cur.note = "cancelled at packet " + std::to_string(number);
-      EndUpdate();
-      return;
-    }
-    if (FaultActive(Fault::kGarbage)) {
-      Send(out, {kGarbageByte});
-      m_cur.note = "garbage answer at packet " + std::to_string(number);
-      EndUpdate();
-      return;
-    }
-    if (FaultActive(Fault::kStop)) {
-      m_cur.note = "stopped answering at packet " + std::to_string(number);
-      m_state = State::kMuted;
-      EndUpdate();
-      return;
-    }
-    if (FaultActive(Fault::kRestart) && m_cur.restarts == 0) {
-      ++m_cur.restarts;
-      Log("packet %u: 'C' again, the transfer starts over", number);
-      StartStream(now, out);
-      return;
-    }
-    if (FaultActive(Fault::kHangUp)) {
-      m_cur.note = "hung up at packet " + std::to_string(number);
-      m_state = State::kGone;
-      Action a;
-      a.kind = Action::kHangUp;
-      out->push_back(a);
-      EndUpdate();
+    const PacketFaultRule* rule = FindPacketFault(m_opt.fault);
+    if (rule && FaultActive(rule->fault) &&
+        m_faultUses < (rule->counted ? m_opt.faultCount : 1)) {
+      PacketFault(*rule, number, now, out);
       return;
     }
   }
 
-  m_cur.data.insert(m_cur.data.end(), m_buf.begin() + 3, m_buf.begin() + 3 + size);
+  m_cur.data.insert(m_cur.data.end(), packet.data, packet.data + packet.dataLength);
   m_cur.packets = number;
   m_cur.bytes = m_cur.data.size() < m_cur.length ? m_cur.data.size() : m_cur.length;
-  m_lastBlock = size;
+  m_lastBlock = static_cast<size_t>(packet.dataLength);
   m_lastSeq = seq;
   m_haveLast = true;
   m_expectedSeq = static_cast<uint8_t>(seq + 1);
   Send(out, {proto::kACK});
 }
 
-bool Session::NextDeadline(TimePoint* when) const {
+void Session::PacketFault(const PacketFaultRule& rule, unsigned number, TimePoint now,
+                          std::vector<Action>* out) {
+  ++m_faultUses;
+  TakeFault(rule.fault);
+  Log("packet %u: %s", number, FaultName(rule.fault));
+  if (rule.answer == proto::kNAK)
+    Nak(out);
+  else if (rule.answer >= 0)
+    Send(out, {static_cast<uint8_t>(rule.answer)});
+  if (rule.note) m_cur.note = std::string(rule.note) + " at packet " + std::to_string(number);
+  switch (rule.after) {
+    case PacketFaultRule::kResend:
+      return;
+    case PacketFaultRule::kStartOver:
+      ++m_cur.restarts;
+      StartStream(now, out);
+      return;
+    case PacketFaultRule::kEnd:
+      break;
+    case PacketFaultRule::kMute:
+      m_state = State::kMuted;
+      break;
+    case PacketFaultRule::kHangUp: {
+      m_state = State::kGone;
+      Action a;
+      a.kind = Action::kHangUp;
+      out->push_back(a);
+      break;
+    }
+  }
+  EndUpdate();
+}
+
+// The time-out of the state itself: a frame or packet left unfinished, a 'C' unanswered, a
+// bad packet drained, the EOTs counted.
+bool Session::StateDeadline(TimePoint* when) const {
   switch (m_state) {
     case State::kCommand:
-      if (m_buf.empty()) return false;
+      if (m_frames.Held() == 0) return false;
       *when = m_lastByte + kFrameByteTimeout;
       return true;
     case State::kWaitHeader:
@@ -472,13 +539,52 @@ bool Session::NextDeadline(TimePoint* when) const {
   }
 }
 
-void Session::Tick(TimePoint now, std::vector<Action>* out) {
-  TimePoint due;
-  if (!NextDeadline(&due) || now < due) return;
+// True while an update has answered all the updater sent and waits for its next bytes. A
+// silent device owes answers it never gives, so the updater's silence says nothing there; and
+// while 'C' goes unanswered the start's own repeats decide.
+bool Session::AwaitsUpdater() const {
+  if (!m_inUpdate || FaultActive(Fault::kSilent)) return false;
   switch (m_state) {
     case State::kCommand:
-      Error("incomplete command frame of " + std::to_string(m_buf.size()) + " bytes");
-      m_buf.clear();
+    case State::kPacket:
+    case State::kDrain:
+      return true;
+    case State::kWaitHeader:
+      return !m_awaitingFirst;
+    default:
+      return false;
+  }
+}
+
+bool Session::NextDeadline(TimePoint* when) const {
+  TimePoint due;
+  bool any = StateDeadline(&due);
+  if (AwaitsUpdater() && (!any || m_lastByte + kUpdaterQuiet < due)) {
+    due = m_lastByte + kUpdaterQuiet;
+    any = true;
+  }
+  if (any) *when = due;
+  return any;
+}
+
+void Session::Tick(TimePoint now, std::vector<Action>* out) {
+  TimePoint due;
+  if (StateDeadline(&due) && now >= due) StateTimeout(now, out);
+  if (AwaitsUpdater() && now >= m_lastByte + kUpdaterQuiet) {
+    Log("the updater sent nothing for %lld ms", static_cast<long long>(kUpdaterQuiet.count()));
+    m_cur.updaterQuiet = true;
+    m_cur.note = m_cur.download ? "updater went quiet after " + std::to_string(m_cur.packets) +
+                                      " packets"
+                                : "updater went quiet before the download command";
+    EndUpdate();
+  }
+}
+
+void Session::StateTimeout(TimePoint now, std::vector<Action>* out) {
+  switch (m_state) {
+    case State::kCommand:
+      Error("incomplete command frame of " + std::to_string(m_frames.Held()) + " bytes");
+      m_frames.Reset();
       return;
     case State::kWaitHeader:
       if (m_startRequests >= kMaxStartRequests) {

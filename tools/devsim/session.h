@@ -1,11 +1,13 @@
-// The device's side of the protocol as a byte-fed state machine: command frames, the version
-// reply, the download command and the XMODEM-1K receiver, with the injected faults. It does no
-// I/O: the pty loop feeds it input and the clock, and carries out the actions it returns.
+// The device's side of the protocol as a byte-fed state machine: what it answers to command
+// frames and packets (whose layouts are the shared codec's), the XMODEM-1K receiver's states,
+// its time-outs and the injected faults. It does no I/O: the pty loop feeds it input and the
+// clock, and carries out the actions it returns.
 #pragma once
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+#include "flash/device_codec.h"
 #include "tools/devsim/devsim.h"
 
 namespace devsim {
@@ -25,6 +27,8 @@ struct Action {
   int pauseMs = 0;
 };
 
+struct PacketFaultRule;  // what a packet fault does (the table in session.cpp)
+
 class Session {
 public:
   // `expected` (may be null) is the image the received data is compared with.
@@ -35,6 +39,9 @@ public:
   void Tick(TimePoint now, std::vector<Action>* out);
   // The next moment Tick has something to do; false when nothing waits on time.
   bool NextDeadline(TimePoint* when) const;
+  // The device is being stopped: an update whose transfer completed ends now instead of after
+  // the quiet that follows its EOTs. Any other update stays as it is.
+  void Close();
 
   const Result& Current() const { return m_cur; }
   const std::vector<Result>& Finished() const { return m_finished; }
@@ -53,11 +60,16 @@ private:
 
   void Byte(uint8_t b, TimePoint now, std::vector<Action>* out);
   void CommandByte(uint8_t b, TimePoint now, std::vector<Action>* out);
-  void Frame(TimePoint now, std::vector<Action>* out);
+  void Frame(proto::FrameVerdict verdict, TimePoint now, std::vector<Action>* out);
   void VersionQuery(std::vector<Action>* out);
-  void Download(const uint8_t* payload, int length, TimePoint now, std::vector<Action>* out);
+  void Download(const proto::CommandFrame& frame, TimePoint now, std::vector<Action>* out);
   void HeaderByte(uint8_t b, TimePoint now, std::vector<Action>* out);
   void Packet(TimePoint now, std::vector<Action>* out);
+  void PacketFault(const PacketFaultRule& rule, unsigned number, TimePoint now,
+                   std::vector<Action>* out);
+  bool StateDeadline(TimePoint* when) const;
+  void StateTimeout(TimePoint now, std::vector<Action>* out);
+  bool AwaitsUpdater() const;
   void StartStream(TimePoint now, std::vector<Action>* out);
   void BeginUpdate();
   void EndUpdate();
@@ -67,15 +79,17 @@ private:
   void Error(const std::string& text);
   void Log(const char* format, ...) const;
   bool FaultActive(Fault fault) const;
+  bool TakeFault(Fault fault);
 
   Options m_opt;
   const std::vector<uint8_t>* m_expected;
   TimePoint m_epoch;
 
   State m_state = State::kCommand;
-  std::vector<uint8_t> m_buf;  // frame or packet being collected
+  proto::CommandAssembler m_frames;
+  std::vector<uint8_t> m_buf;  // packet being collected
   size_t m_need = 0;           // bytes of the packet being collected
-  TimePoint m_lastByte;
+  TimePoint m_lastByte;        // when the updater's last byte came
 
   bool m_inUpdate = false;
   int m_updates = 0;
@@ -90,7 +104,7 @@ private:
   bool m_haveLast = false;
   uint8_t m_lastSeq = 0;
   size_t m_lastBlock = 0;        // data size of the last stored packet
-  int m_naksLeft = 0;            // for Fault::kNakPacket
+  int m_faultUses = 0;           // times a packet fault acted in this update
 };
 
 }  // namespace devsim
