@@ -69,7 +69,5 @@ int32_t CFLASH::ReadDatabaseVersion() {
     return 0;
   }
   m_file.Close();
-  const unsigned char* field = header + kVersionOffset;
-  return static_cast<int32_t>(uint32_t(field[0]) | uint32_t(field[1]) << 8 |
-                              uint32_t(field[2]) << 16 | uint32_t(field[3]) << 24);
+  return static_cast<int32_t>(proto::GetLe32(header + kVersionOffset));
 }
