@@ -31,7 +31,7 @@ Proc SystemFunction(const char* name) {
 // wraps after 49.7 days of uptime, and a timed wait in progress across the wrap could then wait
 // far too long; these programs make no timed waits through the thread library (their threads and
 // waits are the framework's own, on Win32 calls), whose only users here are the compiler's
-// exception and static-initialisation support with plain locks, so the stand-in is never reached.
+// exception and static-initialisation support, with untimed locks only: the stand-in is unused.
 ULONGLONG WINAPI TickCount64() {
   TickCount64Proc system = SystemFunction<TickCount64Proc>("GetTickCount64");
   if (system != nullptr) return system();
@@ -47,7 +47,8 @@ ULONGLONG WINAPI TickCount64() {
 // thread, and nothing else in them relies on vectored handlers: C++ exceptions are unwound by the
 // compiler's runtime from its own tables, without raising a Windows exception.
 PVOID WINAPI AddVectoredHandler(ULONG first, PVECTORED_EXCEPTION_HANDLER handler) {
-  AddVectoredHandlerProc system = SystemFunction<AddVectoredHandlerProc>("AddVectoredExceptionHandler");
+  AddVectoredHandlerProc system =
+      SystemFunction<AddVectoredHandlerProc>("AddVectoredExceptionHandler");
   if (system != nullptr) return system(first, handler);
   return nullptr;
 }
