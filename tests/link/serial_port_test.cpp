@@ -1,11 +1,18 @@
 // CSerialPort on a real pty: what Read and ReadByte take from the queue, time-outs, closed
-// ports and exclusive opening.
+// ports, exclusive opening, and the OS's reason a call failed.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "link/serial_port.h"
+#include "loader_fixture.h"
 #include "pty_pair.h"
 
 namespace {
@@ -107,6 +114,139 @@ TEST(SerialPortOpen, RefusesWhatIsNotASerialLine) {
   PtyPair pty;
   EXPECT_EQ(0, port.OpenPath(pty.slavePath.c_str(), 12345));  // a speed the line cannot take
   EXPECT_FALSE(port.IsOpen());
+}
+
+// Failed opens of real paths, each with the reason the OS gave; the next good open clears it.
+class OpenFailureTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_EQ(1, holder.OpenPath(held.slavePath.c_str(), 921600));
+    plainFile = temp.Image("plain.bin", 16);
+  }
+  TempDir temp;
+  std::string plainFile;
+  PtyPair held;  // opened by `holder` for the whole test
+  CSerialPort holder;
+  PtyPair free;
+};
+
+TEST_F(OpenFailureTest, EachFailureKeepsTheOsReasonUntilTheNextCall) {
+  const struct {
+    const char* what;
+    std::function<std::string()> path;
+    unsigned baud;
+    CSerialPort::Error error;
+    std::vector<int> codes;  // the OS numbers that may come with it
+  } cases[] = {
+      {"absent", [] { return std::string("/nonexistent/tty"); }, 921600,
+       CSerialPort::kAbsent, {ENOENT}},
+      {"below a plain file", [&] { return plainFile + "/tty"; }, 921600, CSerialPort::kAbsent,
+       {ENOTDIR}},
+      // As root the open itself passes TIOCEXCL and the lock refuses; otherwise the open does.
+      {"held by another port", [&] { return held.slavePath; }, 921600, CSerialPort::kBusy,
+       {EWOULDBLOCK, EBUSY}},
+      {"a plain file", [&] { return plainFile; }, 921600, CSerialPort::kNotATerminal, {ENOTTY}},
+      {"/dev/null", [] { return std::string("/dev/null"); }, 921600,
+       CSerialPort::kNotATerminal, {ENOTTY}},
+      {"a speed the line cannot take", [&] { return free.slavePath; }, 12345,
+       CSerialPort::kSettingsRefused, {EINVAL}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CSerialPort port;
+    EXPECT_EQ(0, port.OpenPath(c.path().c_str(), c.baud));
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(c.error, port.LastError());
+    EXPECT_NE(c.codes.end(), std::find(c.codes.begin(), c.codes.end(), port.LastErrorCode()))
+        << port.LastErrorCode();
+    const std::string kind = std::string(" (") + CSerialPort::ErrorName(c.error) + ")";
+    const std::string text = port.LastErrorText();
+    ASSERT_GT(text.size(), kind.size()) << text;  // the OS's words come first
+    EXPECT_EQ(kind, text.substr(text.size() - kind.size())) << text;
+
+    ASSERT_EQ(1, port.OpenPath(free.slavePath.c_str(), 921600));
+    EXPECT_EQ(CSerialPort::kNone, port.LastError());
+    EXPECT_EQ(0, port.LastErrorCode());
+    EXPECT_EQ("no error", port.LastErrorText());
+  }
+  // The holder is untouched by all of it.
+  EXPECT_TRUE(holder.IsOpen());
+  EXPECT_EQ(CSerialPort::kNone, holder.LastError());
+}
+
+TEST(SerialPortError, TextsSayTheOsWordsThenTheKind) {
+  CSerialPort port;
+  EXPECT_EQ(0, port.OpenPath("/nonexistent/tty", 921600));
+  EXPECT_EQ("no such file or directory (absent)", port.LastErrorText());
+  PtyPair pty;
+  CSerialPort holder;
+  ASSERT_EQ(1, holder.OpenPath(pty.slavePath.c_str(), 921600));
+  EXPECT_EQ(0, port.OpenPath(pty.slavePath.c_str(), 921600));
+  const std::string busy = port.LastErrorCode() == EWOULDBLOCK
+                               ? "locked by another opener (busy)"
+                               : "device or resource busy (busy)";
+  EXPECT_EQ(busy, port.LastErrorText());
+}
+
+// Root opens every file, so a user without the right is made by dropping to `nobody` in a
+// child process; an unprivileged run needs no child.
+TEST(SerialPortError, PermissionDenied) {
+  PtyPair pty;
+  ASSERT_EQ(0, chmod(pty.slavePath.c_str(), 0));
+  CSerialPort port;  // made before the fork: the child only opens
+  struct Outcome {
+    int dropped, opened, error, code;
+  } outcome = {1, 0, 0, 0};
+  if (geteuid() != 0) {
+    outcome.opened = port.OpenPath(pty.slavePath.c_str(), 921600);
+    outcome.error = port.LastError();
+    outcome.code = port.LastErrorCode();
+  } else {
+    int pipeEnds[2];
+    ASSERT_EQ(0, pipe(pipeEnds));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      close(pipeEnds[0]);
+      Outcome o = {0, 0, 0, 0};
+      if (setgid(65534) == 0 && setuid(65534) == 0) {
+        o.dropped = 1;
+        o.opened = port.OpenPath(pty.slavePath.c_str(), 921600);
+        o.error = port.LastError();
+        o.code = port.LastErrorCode();
+      }
+      (void)!write(pipeEnds[1], &o, sizeof o);
+      _exit(0);
+    }
+    close(pipeEnds[1]);
+    const ssize_t got = read(pipeEnds[0], &outcome, sizeof outcome);
+    close(pipeEnds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_EQ(static_cast<ssize_t>(sizeof outcome), got);
+    if (!outcome.dropped) GTEST_SKIP() << "running as root and cannot become nobody (65534)";
+  }
+  EXPECT_EQ(0, outcome.opened);
+  EXPECT_EQ(CSerialPort::kPermissionDenied, outcome.error);
+  EXPECT_EQ(EACCES, outcome.code);
+}
+
+TEST_F(SerialPortTest, AHungUpLineSaysSoWhereAQuietOneDoesNot) {
+  unsigned char buffer[4];
+  unsigned char b = 0xEE;
+  EXPECT_EQ(0u, port.Read(buffer, sizeof buffer));
+  EXPECT_EQ(CSerialPort::kNone, port.LastError());  // nothing queued is no failure
+  EXPECT_EQ(0, port.ReadByte(&b, 0));
+  EXPECT_EQ(CSerialPort::kNone, port.LastError());  // neither is a time-out
+
+  pty.Close();  // the far end goes away
+  EXPECT_EQ(0u, port.Read(buffer, sizeof buffer));
+  EXPECT_EQ(CSerialPort::kHungUp, port.LastError());
+  EXPECT_EQ(0, port.ReadByte(&b, 0));
+  EXPECT_EQ(CSerialPort::kHungUp, port.LastError());
+  EXPECT_EQ(0, port.Write(buffer, 1));
+  EXPECT_EQ(CSerialPort::kHungUp, port.LastError());
+  EXPECT_EQ(EIO, port.LastErrorCode());
 }
 
 }  // namespace
