@@ -39,7 +39,8 @@ public:
 int Flash(const std::string& port, const std::string& image) {
   static CFLASH flash;
   if (!flash.m_port.OpenPath(port.c_str(), 921600))
-    std::fprintf(stderr, "zarnflash: cannot open %s\n", port.c_str());
+    std::fprintf(stderr, "zarnflash: cannot open %s: %s\n", port.c_str(),
+                 flash.m_port.LastErrorText().c_str());
   flash.SetImagePath(Widen(image).c_str());
   flash.m_packetHead = proto::kSTX;
   flash.m_blockSize = proto::kMaxBlockSize;
