@@ -16,7 +16,8 @@ int CSerialPort::ReadByte(unsigned char* out, int timeoutSeconds) {
   unsigned got = Read(chunk, sizeof chunk);
   while (got == 0) {
     WaitForInput();
-    if (CalendarSeconds() - start > timeoutSeconds) return 0;
+    // A line that has hung up brings nothing more: no use waiting out the time-out.
+    if (m_error == kHungUp || CalendarSeconds() - start > timeoutSeconds) return 0;
     got = Read(chunk, sizeof chunk);
   }
   *out = chunk[got - 1];

@@ -7,7 +7,8 @@
 //   Close     nothing on a closed port; may be called any number of times
 //   Write     1 written (or at least started), 0 closed port or the write could not start
 //   Read      bytes placed in the buffer, 0 when nothing was queued or the port is closed
-//   ReadByte  1 a byte is in *out, 0 time-out or closed port (*out is then 0)
+//   ReadByte  1 a byte is in *out, 0 time-out or closed port (*out is then 0); a line that
+//             has hung up (LastError() kHungUp) ends the wait at once
 //
 // Beside its result, each call of Open, OpenPath, Write, Read and ReadByte leaves why the
 // operating system failed it, for tools that tell the user (the loader only stops on a 0):

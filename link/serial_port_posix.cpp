@@ -161,7 +161,12 @@ unsigned CSerialPort::Read(unsigned char* buffer, unsigned max) {
     SetError(TransferError(errno), errno);
     return 0;
   }
-  if (queued <= 0) return 0;
+  if (queued <= 0) {
+    // Nothing queued: say so, unless the line has gone (a hung-up line reads as empty too).
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP) && !(p.revents & POLLIN)) SetError(kHungUp, 0);
+    return 0;
+  }
   const unsigned n = static_cast<unsigned>(queued) < max ? static_cast<unsigned>(queued) : max;
   if (n == 0) return 0;
   ssize_t got;
@@ -177,8 +182,10 @@ void CSerialPort::WaitForInput() {
   // hung-up line reports POLLHUP at once, so pause briefly then rather than spin.
   pollfd p{m_impl->fd, POLLIN, 0};
   const int ready = ::poll(&p, 1, 50);
-  if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN))
+  if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN)) {
+    SetError(kHungUp, 0);
     ::poll(nullptr, 0, 20);
+  }
 }
 
 int64_t CSerialPort::CalendarSeconds() { return static_cast<int64_t>(::time(nullptr)); }
