@@ -53,7 +53,7 @@ void CUpdateDlg::MonitorConnection() {
   for (;;) {
     if (::WaitForSingleObject(m_hMonitorStop, kStopTestMs) != WAIT_TIMEOUT) return;
     if (FindDevicePort()) {
-      if (!m_connected) {
+      if (!::InterlockedCompareExchange(&m_connected, 0, 0)) {
         ::InterlockedExchange(&m_connected, 1);
         GetDlgItem(IDC_STATUS).SetWindowText(GetText(3));
       }

@@ -14,16 +14,19 @@ constexpr DWORD kWorkerEndWaitMs = 1000;
 constexpr UINT kFailureBox = MB_OK | MB_ICONHAND;
 constexpr UINT kSuccessBox = MB_OK | MB_ICONEXCLAMATION;
 
-// Counts a report as being handled for as long as its handler runs.
+// A report is being handled for as long as its handler runs.
 class ReportScope {
  public:
-  explicit ReportScope(int& depth) : m_depth(depth) { ++m_depth; }
-  ~ReportScope() { --m_depth; }
+  ReportScope(UpdateState& state, long long code)
+      : m_state(state), m_reaction(state.ReportBegins(code)) {}
+  ~ReportScope() { m_state.ReportEnds(); }
   ReportScope(const ReportScope&) = delete;
   ReportScope& operator=(const ReportScope&) = delete;
+  const StatusReaction& reaction() const { return m_reaction; }
 
  private:
-  int& m_depth;
+  UpdateState& m_state;
+  const StatusReaction& m_reaction;
 };
 
 }  // namespace
@@ -60,23 +63,22 @@ void CUpdateDlg::PumpMessages() {
 }
 
 bool CUpdateDlg::UpdateMayStart() {
-  // One update at a time: two workers would share one loader and one port. A press while an
-  // update is being prepared, while a report is handled (its box showing), or while the
-  // worker has not shown its outcome yet, belongs to that update and does nothing.
-  if (m_updateStarting || m_reportDepth > 0) return false;
-  if (CFLASH::WaitFlashThread(0)) return true;
-  if (!GetDlgItem(IDC_UPDATE).IsWindowEnabled()) return false;
-  // The outcome is shown and the worker is only closing the port: worth a moment's wait.
-  // A press served during the transfer (the button can be enabled early by a failed database
-  // read) must not become a new update once the result box it waited through is answered.
-  const unsigned outcomes = m_outcomesShown;
-  return WaitForHelperThreads(false, 0, kWorkerEndWaitMs) && m_outcomesShown == outcomes;
+  switch (m_updateState.ConsiderPress(!CFLASH::WaitFlashThread(0))) {
+    case UpdateState::Press::kRefuse: return false;
+    case UpdateState::Press::kStart: return true;
+    case UpdateState::Press::kWaitForWorker: break;
+  }
+  // The outcome is shown and the worker is only closing its port: worth a moment's wait, in
+  // which its last reports are served.
+  const unsigned boxes = m_updateState.ResultBoxes();
+  const bool ended = WaitForHelperThreads(false, 0, kWorkerEndWaitMs);
+  return m_updateState.MayStartAfterWait(boxes, !ended);
 }
 
 void CUpdateDlg::OnBnClickedUpdate() {
   if (!UpdateMayStart()) return;
   m_progress.SetPos(0);
-  if (!m_connected) {
+  if (!::InterlockedCompareExchange(&m_connected, 0, 0)) {
     MessageBox(GetText(5), GetText(6), kFailureBox);
     return;
   }
@@ -87,7 +89,7 @@ void CUpdateDlg::OnBnClickedUpdate() {
   }
   GetDlgItem(IDC_STATUS).SetWindowText(GetText(17));
 
-  m_updateStarting = true;
+  m_updateState.PreparingBegins();
   HANDLE install = ::CreateThread(nullptr, 0, &InstallThreadProc, this, 0, nullptr);
   if (install)
     ::CloseHandle(install);
@@ -101,10 +103,11 @@ void CUpdateDlg::OnBnClickedUpdate() {
     if (position > 100) position = 0;
     PumpMessages();
   }
-  m_updateStarting = false;
+  m_updateState.PreparingEnds();
   if (IsEnding()) return;  // the window was closed while the stage ran: nothing to start
 
   m_progress.SetPos(0);
+  m_updateState.WorkerStarts();  // the button stays disabled until the outcome is shown
   GetDlgItem(IDC_UPDATE).EnableWindow(FALSE);
   GetDlgItem(IDC_STATUS).SetWindowText(GetText(16));
   m_flash.OpenLink(::InterlockedCompareExchange(&m_comPort, 0, 0));
@@ -115,58 +118,27 @@ void CUpdateDlg::OnBnClickedUpdate() {
   m_flash.StartFlashThread(m_hWnd, WM_FLASH_STATUS, &m_flash);
 }
 
-void CUpdateDlg::FailUpdate(int text) {
-  m_progress.SetPos(0);
-  GetDlgItem(IDC_UPDATE).EnableWindow(TRUE);
-  if (text < 0) return;
-  ++m_outcomesShown;
-  MessageBox(GetText(text), GetText(6), kFailureBox);
-}
-
 LRESULT CUpdateDlg::OnFlashStatus(WPARAM value, LPARAM code) {
-  const ReportScope scope(m_reportDepth);
-  switch (code) {
-    case STATUS_RESET:
-      m_progress.SetPos(0);
-      break;
-    case STATUS_PROGRESS:
-      m_progress.SetPos(static_cast<int>(value));  // above 100 shows a full bar
-      break;
-    case STATUS_FINISHED:
-      m_progress.SetPos(100);
-      GetDlgItem(IDC_UPDATE).EnableWindow(TRUE);
-      GetDlgItem(IDC_STATUS).SetWindowText(GetText(20));
-      ++m_outcomesShown;
-      MessageBox(GetText(11), GetText(6), kSuccessBox);
-      break;
-    case STATUS_LINK_ERROR:
-      FailUpdate(8);
-      break;
-    case STATUS_READ_ERROR:
-    case STATUS_SIZE_ERROR:
-      FailUpdate(9);
-      break;
-    case 6:
-    case STATUS_REJECTED:
-      FailUpdate(10);
-      break;
-    case STATUS_DEVICE_FAULT:
-      FailUpdate(15);
-      PostMessage(WM_CLOSE, 0, 0);
-      break;
-    case STATUS_DEVICE_VERSION: {
-      // The database read may report a read error of its own first, handled right here.
-      const int32_t database = m_flash.ReadDatabaseVersion();
-      CString line;
-      line.Format(L"DEVICE VER:V%d.%02d | DB VER: %d", static_cast<int>((value >> 8) & 0xFF),
-                  static_cast<int>(value & 0xFF), static_cast<int>(database));
-      GetDlgItem(IDC_VERSION).SetWindowText(line);
-      break;
-    }
-    default:
-      FailUpdate(-1);
-      break;
+  const ReportScope scope(m_updateState, code);
+  const StatusReaction& reaction = scope.reaction();
+  int position = 0;
+  if (reaction.BarPosition(static_cast<uint32_t>(value), &position)) m_progress.SetPos(position);
+  if (reaction.enablesButton) GetDlgItem(IDC_UPDATE).EnableWindow(TRUE);
+  if (reaction.statusText != kNoText)
+    GetDlgItem(IDC_STATUS).SetWindowText(GetText(reaction.statusText));
+  if (reaction.rewritesVersion) {
+    // The database read may report a read error of its own first, handled right here.
+    const int32_t database = m_flash.ReadDatabaseVersion();
+    CString line;
+    line.Format(L"DEVICE VER:V%d.%02d | DB VER: %d", static_cast<int>((value >> 8) & 0xFF),
+                static_cast<int>(value & 0xFF), static_cast<int>(database));
+    GetDlgItem(IDC_VERSION).SetWindowText(line);
   }
+  if (reaction.box != StatusReaction::Box::kNone) {
+    const bool success = reaction.box == StatusReaction::Box::kSuccess;
+    MessageBox(GetText(reaction.boxText), GetText(6), success ? kSuccessBox : kFailureBox);
+  }
+  if (reaction.closesWindow) PostMessage(WM_CLOSE, 0, 0);
   return 1;
 }
 

@@ -9,6 +9,7 @@
 #include "framework/gdi.h"
 #include "res/resource.h"
 #include "ui/texts.h"
+#include "ui/update_state.h"
 
 class CUpdateDlg : public CDialog {
 public:
@@ -25,7 +26,8 @@ public:
   CBitmap m_bitmap;
   CFont m_font;
   HANDLE m_hFontResource = nullptr;
-  // Written by the connection monitor's thread and read here: every access is interlocked.
+  // Written by the connection monitor's thread and read by the window's: once the monitor is
+  // started, every access is interlocked.
   volatile LONG m_connected;
   volatile LONG m_comPort = 0;
   CString m_imagePath;
@@ -69,9 +71,6 @@ protected:
 private:
   // Places the controls below a picture of `width` x `height` pixels.
   void PlaceControls(int width, int height);
-  // A final report of a failed update: bar to 0, button enabled, then the box with `text`
-  // (none when negative).
-  void FailUpdate(int text);
   // Serves messages sent from other threads for at least `minMs`, until any flash worker (and
   // with `monitorToo` the monitor) has ended or `maxMs` have passed; true when they ended.
   bool WaitForHelperThreads(bool monitorToo, DWORD minMs, DWORD maxMs);
@@ -82,7 +81,5 @@ private:
   // the close sequence signals the one and waits for the other.
   HANDLE m_hMonitorStop = nullptr;
   HANDLE m_hMonitorThread = nullptr;
-  bool m_updateStarting = false;  // from the install stage until the worker is started
-  int m_reportDepth = 0;          // reports being handled (a box may be showing inside one)
-  unsigned m_outcomesShown = 0;   // result boxes shown so far
+  UpdateState m_updateState;  // the one update's phase and the reports being handled
 };
