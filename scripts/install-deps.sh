@@ -8,6 +8,7 @@ SUDO=""
 packages=(
   # native build and tests
   g++ cmake ninja-build python3 libgtest-dev libgmock-dev googletest libcli11-dev
+  libudev-dev  # zarnflash finds USB serial ports and watches for new ones through libudev
   # Windows build
   g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
   # running and looking at the Windows program
