@@ -1,7 +1,7 @@
 // CFLASH: the frame writer, the version handshake and the XMODEM-1K image transfer.
 #include "flash/flash.h"
 
-#include <ctime>
+#include <chrono>
 
 namespace {
 
@@ -10,6 +10,13 @@ constexpr int kHandshakePolls = 200;        // 10 ms apart: about two seconds fo
 constexpr int kHandshakePollMs = 10;
 constexpr int kReplyChunk = 16;
 constexpr long long kAnswerTimeoutSeconds = 10;
+
+// Calendar time in whole seconds, 64 bits wide on every platform (the i686 C runtime's time()
+// is 32-bit).
+int64_t CalendarSeconds() {
+  using namespace std::chrono;
+  return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
 
 }  // namespace
 
@@ -84,11 +91,10 @@ int CFLASH::BuildDataPacket(const unsigned char* data, int length) {
 int CFLASH::WaitAnswer(uint8_t* answer) {
   // Waits in slices of at most a second so that a stop request is noticed promptly; the
   // overall limit is the same whole-second rule as one long ReadByte.
-  const long long start = static_cast<long long>(std::time(nullptr));
+  const int64_t start = CalendarSeconds();
   for (;;) {
     if (m_line->ReadByte(answer, 0)) return 1;
-    if (m_stopRequested.load() ||
-        static_cast<long long>(std::time(nullptr)) - start > kAnswerTimeoutSeconds) {
+    if (m_stopRequested.load() || CalendarSeconds() - start > kAnswerTimeoutSeconds) {
       *answer = 0;
       return 0;
     }
