@@ -1,6 +1,7 @@
 // The device simulator driven through its real pty with raw bytes: the version reply and its
 // faults, the XMODEM receiver's answers to good, bad and repeated packets, verification of the
-// received image, injected answers, back-to-back updates, and the program's command line.
+// received image, injected answers and whether they fired, back-to-back updates, an updater
+// that goes quiet, and the program: its summary, its link, its signals and its command line.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "flash/device_codec.h"
 #include "flash/protocol.h"
 #include "tools/devsim/devsim.h"
 
@@ -118,6 +120,19 @@ Bytes Download(uint32_t address, uint32_t length) {
   return d;
 }
 
+Bytes Reply(uint8_t major, uint8_t minor, uint8_t sizeCode) {
+  Bytes r(proto::kVersionReplyLength);
+  proto::BuildVersionReply(r.data(), major, minor, sizeCode);
+  return r;
+}
+
+// A frame with the right checksum around any payload.
+Bytes Frame(uint8_t letter, const Bytes& payload) {
+  Bytes f(payload.size() + proto::kFrameOverhead);
+  proto::BuildFrame(f.data(), letter, payload.data(), static_cast<int>(payload.size()));
+  return f;
+}
+
 // Packet `seq` with `block` bytes of `image` from `offset`, the rest filled with 0x1A.
 Bytes Packet(uint8_t seq, const Bytes& image, size_t offset, int block = 1024) {
   Bytes data(block, proto::kPadByte);
@@ -134,6 +149,37 @@ size_t Blocks(size_t length, int block) { return (length + block - 1) / block; }
 Bytes Cat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
+}
+
+const Bytes kEots = {proto::kEOT, proto::kEOT, proto::kEOT, proto::kEOT};
+
+// Sends `image` from packet `first` on as the updater does, sending a packet again after a NAK;
+// then four EOTs, the first of them ACKed. Returns the NAKs met.
+unsigned SendPackets(Port& port, const Bytes& image, size_t first = 1, int block = 1024) {
+  unsigned naks = 0;
+  for (size_t i = first; i <= Blocks(image.size(), block); ++i) {
+    const Bytes p = Packet(static_cast<uint8_t>(i), image, (i - 1) * block, block);
+    int answer;
+    do {
+      port.Write(p);
+      answer = port.Answer();
+    } while (answer == proto::kNAK && ++naks < 10);
+    EXPECT_EQ(answer, proto::kACK) << "packet " << i;
+    if (answer != proto::kACK) return naks;
+  }
+  port.Write(kEots);
+  EXPECT_EQ(port.Answer(), proto::kACK);
+  return naks;
+}
+
+// The updater's whole update of `image` to 0x1000: query, download command, packets, EOTs.
+// Returns the NAKs met.
+unsigned Update(Port& port, const Bytes& image) {
+  port.Write(Query());
+  port.Chunks(100);
+  port.Write(Download(0x1000, static_cast<uint32_t>(image.size())));
+  EXPECT_EQ(port.Answer(), proto::kCrcMode);
+  return SendPackets(port, image);
 }
 
 class DevsimTest : public testing::Test {
@@ -155,12 +201,7 @@ protected:
 
   // Sends `image` from packet `first` on, expecting ACK for each; then four EOTs.
   void SendRest(const Bytes& image, size_t first = 1, int block = 1024) {
-    for (size_t i = first; i <= Blocks(image.size(), block); ++i) {
-      m_port->Write(Packet(static_cast<uint8_t>(i), image, (i - 1) * block, block));
-      ASSERT_EQ(m_port->Answer(), proto::kACK) << "packet " << i;
-    }
-    m_port->Write({proto::kEOT, proto::kEOT, proto::kEOT, proto::kEOT});
-    EXPECT_EQ(m_port->Answer(), proto::kACK);
+    EXPECT_EQ(SendPackets(*m_port, image, first, block), 0u);
   }
 
   devsim::Result Finish() {
@@ -190,13 +231,16 @@ TEST_P(VersionReplyTest, AnswersTheQueryAsConfigured) {
   o.sizeCode = 2;
   o.fault = GetParam().fault;
   Start(o);
-  const Bytes good = {'$', 'V', 3, 3, 7, 2, 'V' + 3 + 3 + 7 + 2, '?', '?'};
+  const Bytes good = Reply(3, 7, 2);
   m_port->Write(Query());
   GetParam().check(m_port->Chunks(300), good);
   // Whatever the reply, the download command is answered as usual.
   m_port->Write(Download(0x1B0000, 10));
   EXPECT_EQ(m_port->Answer(), proto::kCrcMode);
-  EXPECT_TRUE(m_device->GetResult().versionQuery);
+  const devsim::Result r = m_device->GetResult();
+  EXPECT_TRUE(r.versionQuery);
+  EXPECT_EQ(r.fault, GetParam().fault);
+  EXPECT_EQ(r.faultFired, GetParam().fault != Fault::kNone);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -426,11 +470,6 @@ TEST_P(BadDownloadTest, IsRefusedWithNak) {
   EXPECT_EQ(r.errors.size(), 1u);
 }
 
-Bytes WithChecksum(Bytes f) {
-  f[f.size() - 3] = proto::FrameChecksum(&f[1], f.size() - 4);
-  return f;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Frames, BadDownloadTest,
     testing::Values(
@@ -439,13 +478,8 @@ INSTANTIATE_TEST_SUITE_P(
                       f[12] ^= 1;
                       return f;
                     }()},
-        CommandCase{"Constant", [] {
-                      Bytes f = Download(0x1000, 5000);
-                      f[11] = 0x03;
-                      return WithChecksum(f);
-                    }()},
-        CommandCase{"PayloadLength", WithChecksum({'$', 'D', 8, 0, 0x10, 0, 0, 0x88, 0x13, 0, 0,
-                                                   0, '?', '?'})}),
+        CommandCase{"Constant", Frame('D', {0, 0x10, 0, 0, 0x88, 0x13, 0, 0, 0x03})},
+        CommandCase{"PayloadLength", Frame('D', {0, 0x10, 0, 0, 0x88, 0x13, 0, 0})}),
     [](const testing::TestParamInfo<CommandCase>& info) { return std::string(info.param.name); });
 
 // --- injected answers --------------------------------------------------------------------------
@@ -476,7 +510,9 @@ TEST_P(InjectedAnswerTest, AnswersAsInjected) {
   m_port->Write(Download(0x1000, static_cast<uint32_t>(image.size())));
   ASSERT_EQ(m_port->Answer(), c.answers[0]);
   if (c.answers[0] != proto::kCrcMode) {
-    EXPECT_TRUE(Finish().ended);
+    const devsim::Result r = Finish();
+    EXPECT_TRUE(r.ended);
+    EXPECT_TRUE(r.faultFired);
     return;
   }
   for (int i = 1; i < c.packet; ++i) {
@@ -499,6 +535,8 @@ TEST_P(InjectedAnswerTest, AnswersAsInjected) {
     EXPECT_TRUE(r.ended);
     EXPECT_FALSE(r.verified);
   }
+  EXPECT_EQ(m_device->GetResult().fault, c.fault);
+  EXPECT_TRUE(m_device->GetResult().faultFired);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -515,6 +553,48 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"Restart", Fault::kRestart, 1, 1, {proto::kCrcMode, proto::kCrcMode}, true}),
     [](const testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
 
+// A fault whose moment never comes changes nothing, and the update says so: a test that relies
+// on a fault can tell that it happened.
+struct UnfiredCase {
+  const char* name;
+  Fault fault;
+  int packet;
+  int count;
+  int update;
+  Fault armed;  // the fault the update reports
+};
+void PrintTo(const UnfiredCase& c, std::ostream* os) { *os << c.name; }
+
+class UnfiredFaultTest : public DevsimTest, public testing::WithParamInterface<UnfiredCase> {};
+
+TEST_P(UnfiredFaultTest, LeavesTheUpdateWholeAndSaysItNeverFired) {
+  const UnfiredCase& c = GetParam();
+  const Bytes image = MakeImage(3 * 1024 - 1, 29);
+  devsim::Options o;
+  o.verifyFile = TempFile(image);
+  o.fault = c.fault;
+  o.faultPacket = c.packet;
+  o.faultCount = c.count;
+  o.faultUpdate = c.update;
+  Start(o);
+  EXPECT_EQ(Update(*m_port, image), 0u);
+  const devsim::Result r = Finish();
+  EXPECT_TRUE(r.verified) << r.note;
+  EXPECT_EQ(r.restarts, 0u);
+  EXPECT_EQ(r.fault, c.armed);
+  EXPECT_FALSE(r.faultFired);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, UnfiredFaultTest,
+    testing::Values(
+        UnfiredCase{"CancelPastTheLastPacket", Fault::kCancel, 5000, 1, 0, Fault::kCancel},
+        UnfiredCase{"RestartPastTheLastPacket", Fault::kRestart, 4, 1, 0, Fault::kRestart},
+        UnfiredCase{"NakPacketNoTimes", Fault::kNakPacket, 2, 0, 0, Fault::kNakPacket},
+        UnfiredCase{"HangUpInAnotherUpdate", Fault::kHangUp, 1, 1, 2, Fault::kNone},
+        UnfiredCase{"SilentInAnotherUpdate", Fault::kSilent, 1, 1, 3, Fault::kNone}),
+    [](const testing::TestParamInfo<UnfiredCase>& info) { return std::string(info.param.name); });
+
 // --- one device, several updates ---------------------------------------------------------------
 
 // The updater closes the port after the EOTs without reading the answers to the last packet
@@ -530,7 +610,7 @@ TEST_F(DevsimTest, ServesUpdatesBackToBackOnReopenedPorts) {
   o.faultPacket = 2;
   o.faultUpdate = 1;
   Start(o);
-  const Bytes reply = {'$', 'V', 3, 2, 9, 1, 'V' + 3 + 2 + 9 + 1, '?', '?'};
+  const Bytes reply = Reply(2, 9, 1);
 
   for (int update = 1; update <= 3; ++update) {
     m_port.reset(new Port(m_device->SlavePath()));
@@ -562,17 +642,22 @@ TEST_F(DevsimTest, ServesUpdatesBackToBackOnReopenedPorts) {
 
 // --- the program -------------------------------------------------------------------------------
 
-// Runs the devsim program with `args`, reading its stdout line by line.
+// Runs the devsim program with `args`, reading its stdout line by line and its stderr whole.
 class Program {
 public:
   explicit Program(std::vector<std::string> args) {
-    int out[2];
-    if (pipe(out) != 0) return;
+    // Close-on-exec, so that a second program started meanwhile holds no end of these pipes.
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return;
+    if (pipe2(err, O_CLOEXEC) != 0) {
+      close(out[0]);
+      close(out[1]);
+      return;
+    }
     m_pid = fork();
     if (m_pid == 0) {
       dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
+      dup2(err[1], 2);
       std::vector<char*> argv;
       static std::string exe = DEVSIM_PROGRAM;
       argv.push_back(&exe[0]);
@@ -582,22 +667,35 @@ public:
       _exit(127);
     }
     close(out[1]);
-    m_out = fdopen(out[0], "r");
+    close(err[1]);
+    m_out = out[0];
+    m_err = err[0];
   }
   ~Program() {
     if (m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0) {
       kill(m_pid, SIGKILL);
       waitpid(m_pid, nullptr, 0);
     }
-    if (m_out) fclose(m_out);
+    if (m_out >= 0) close(m_out);
+    if (m_err >= 0) close(m_err);
   }
-  std::string Line() {
-    char buf[1024];
-    if (!m_out || !fgets(buf, sizeof buf, m_out)) return "";
-    std::string s = buf;
-    if (!s.empty() && s.back() == '\n') s.pop_back();
-    return s;
+  // The next line of stdout; "" at its end, or when none came within `ms`.
+  std::string Line(int ms = 20000) {
+    std::string s;
+    auto end = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+      int left = static_cast<int>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+      pollfd p = {m_out, POLLIN, 0};
+      char c;
+      if (left <= 0 || poll(&p, 1, left) <= 0 || read(m_out, &c, 1) != 1) return "";
+      if (c == '\n') return s;
+      s += c;
+    }
   }
+  // The rest of stdout, and everything written to stderr: to their ends, the program's exit.
+  std::string Output() { return ReadToEnd(m_out); }
+  std::string Errors() { return ReadToEnd(m_err); }
   void Signal(int sig) { kill(m_pid, sig); }
   int Wait() {
     int status = 0;
@@ -607,8 +705,17 @@ public:
   }
 
 private:
+  static std::string ReadToEnd(int fd) {
+    std::string s;
+    char buf[512];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
+    return s;
+  }
+
   pid_t m_pid = -1;
-  FILE* m_out = nullptr;
+  int m_out = -1;
+  int m_err = -1;
 };
 
 std::string ReadLink(const std::string& path) {
@@ -658,6 +765,224 @@ TEST(DevsimProgram, EndsOnSigtermWithoutVerification) {
   EXPECT_NE(summary.find("interrupted=1"), std::string::npos) << summary;
   EXPECT_EQ(devsim.Wait(), 1);  // nothing was verified
   EXPECT_EQ(ReadLink(link), "");
+}
+
+// The value of `key` in a summary line, "" when it is absent; a quoted note keeps its spaces.
+std::string Field(const std::string& summary, const std::string& key) {
+  const std::string k = " " + key + "=";
+  size_t at = summary.find(k);
+  if (at == std::string::npos) return "";
+  at += k.size();
+  if (at < summary.size() && summary[at] == '"')
+    return summary.substr(at + 1, summary.find('"', at + 1) - at - 1);
+  return summary.substr(at, summary.find(' ', at) - at);
+}
+
+// The updater gone (its port closed) at some point of an update: the device ends the update
+// after a few seconds, incomplete, with what had arrived; devsim --once then reports and exits.
+struct QuietCase {
+  const char* name;
+  std::function<void(Port&, const Bytes& image)> lastWords;
+  unsigned packets;
+  const char* download;
+  const char* note;
+};
+void PrintTo(const QuietCase& c, std::ostream* os) { *os << c.name; }
+
+class QuietUpdaterTest : public testing::TestWithParam<QuietCase> {};
+
+TEST_P(QuietUpdaterTest, EndsTheUpdateAsIncomplete) {
+  const QuietCase& c = GetParam();
+  const Bytes image = MakeImage(5 * 1024, 31);
+  Program devsim({"--verify", TempFile(image)});
+  const std::string slave = devsim.Line();
+  ASSERT_FALSE(slave.empty());
+  {
+    Port port(slave);
+    ASSERT_TRUE(port.IsOpen());
+    c.lastWords(port, image);
+  }
+  const std::string summary = devsim.Line();
+  ASSERT_FALSE(summary.empty()) << "the update never ended";
+  EXPECT_EQ(Field(summary, "ended"), "1") << summary;
+  EXPECT_EQ(Field(summary, "completed"), "0") << summary;
+  EXPECT_EQ(Field(summary, "verified"), "0") << summary;
+  EXPECT_EQ(Field(summary, "quiet"), "1") << summary;
+  EXPECT_EQ(Field(summary, "download"), c.download) << summary;
+  EXPECT_EQ(Field(summary, "packets"), std::to_string(c.packets)) << summary;
+  EXPECT_EQ(Field(summary, "bytes"), std::to_string(c.packets * 1024)) << summary;
+  EXPECT_EQ(Field(summary, "note"), c.note) << summary;
+  EXPECT_EQ(devsim.Wait(), 1);
+}
+
+// Query, download command, then `packets` packets, each ACKed.
+void UpdateUpTo(Port& port, const Bytes& image, size_t packets) {
+  port.Write(Query());
+  port.Chunks(100);
+  port.Write(Download(0x1000, static_cast<uint32_t>(image.size())));
+  ASSERT_EQ(port.Answer(), proto::kCrcMode);
+  for (size_t i = 1; i <= packets; ++i) {
+    port.Write(Packet(static_cast<uint8_t>(i), image, (i - 1) * 1024));
+    ASSERT_EQ(port.Answer(), proto::kACK);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Gone, QuietUpdaterTest,
+    testing::Values(
+        QuietCase{"AfterTheVersionQuery",
+                  [](Port& port, const Bytes&) {
+                    port.Write(Query());
+                    port.Chunks(100);
+                  },
+                  0, "0", "updater went quiet before the download command"},
+        QuietCase{"BetweenPackets",
+                  [](Port& port, const Bytes& image) { UpdateUpTo(port, image, 2); }, 2, "1",
+                  "updater went quiet after 2 packets"},
+        QuietCase{"InsideAPacket",  // the device NAKs the cut packet, to nobody
+                  [](Port& port, const Bytes& image) {
+                    UpdateUpTo(port, image, 1);
+                    const Bytes p = Packet(2, image, 1024);
+                    port.Write(Bytes(p.begin(), p.begin() + 600));
+                  },
+                  1, "1", "updater went quiet after 1 packets"}),
+    [](const testing::TestParamInfo<QuietCase>& info) { return std::string(info.param.name); });
+
+// SIGTERM while the device still counts the EOTs after a completed transfer: the update is
+// reported as it would have been a moment later, not as an interrupted one.
+TEST(DevsimProgram, StopRightAfterACompletedUpdateReportsItVerified) {
+  const Bytes image = MakeImage(2 * 1024 + 5, 37);
+  Program devsim({"--verify", TempFile(image), "--repeat"});
+  const std::string slave = devsim.Line();
+  ASSERT_FALSE(slave.empty());
+  Port port(slave);
+  ASSERT_TRUE(port.IsOpen());
+  EXPECT_EQ(Update(port, image), 0u);
+  devsim.Signal(SIGTERM);
+  const std::string summary = devsim.Line();
+  EXPECT_EQ(Field(summary, "completed"), "1") << summary;
+  EXPECT_EQ(Field(summary, "verified"), "1") << summary;
+  EXPECT_EQ(Field(summary, "bytes"), std::to_string(image.size())) << summary;
+  EXPECT_EQ(summary.find("interrupted"), std::string::npos) << summary;
+  EXPECT_EQ(devsim.Output(), "");  // one update, one line
+  EXPECT_EQ(devsim.Wait(), 0);
+}
+
+TEST(DevsimProgram, SummarySaysWhetherTheFaultFired) {
+  const struct {
+    std::vector<std::string> fault;
+    const char *name, *fired, *naks;
+  } cases[] = {
+      {{"--fault", "nak-packet", "--fault-packet", "2"}, "nak-packet", "1", "1"},
+      {{"--fault", "nak-packet", "--fault-packet", "5000"}, "nak-packet", "0", "0"},
+      {{}, "none", "0", "0"},
+  };
+  const Bytes image = MakeImage(3 * 1024, 41);
+  const std::string file = TempFile(image);
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--verify", file};
+    args.insert(args.end(), c.fault.begin(), c.fault.end());
+    Program devsim(args);
+    Port port(devsim.Line());
+    ASSERT_TRUE(port.IsOpen());
+    Update(port, image);
+    const std::string summary = devsim.Line();
+    EXPECT_EQ(Field(summary, "verified"), "1") << summary;
+    EXPECT_EQ(Field(summary, "fault"), c.name) << summary;
+    EXPECT_EQ(Field(summary, "fired"), c.fired) << summary;
+    EXPECT_EQ(Field(summary, "naks"), c.naks) << summary;
+    EXPECT_EQ(Field(summary, "quiet"), "0") << summary;
+    // The fields scripts already read keep their places; the new ones follow them.
+    const size_t errors = summary.find(" errors="), fault = summary.find(" fault=");
+    EXPECT_EQ(summary.rfind("devsim: update=1 ended=1 completed=1 verified=1 bytes=", 0), 0u);
+    EXPECT_NE(errors, std::string::npos);
+    EXPECT_LT(errors, fault);
+    EXPECT_LT(fault, summary.find(" fired="));
+    EXPECT_LT(summary.find(" fired="), summary.find(" quiet="));
+    EXPECT_EQ(devsim.Wait(), 0);
+  }
+}
+
+TEST(DevsimProgram, RefusesALinkThatALiveDevsimHolds) {
+  const std::string link = testing::TempDir() + "devsim_held" + std::to_string(getpid());
+  Program first({"--link", link, "--repeat"});
+  const std::string slave = first.Line();
+  ASSERT_EQ(ReadLink(link), slave);
+
+  Program second({"--link", link, "--repeat"});
+  ASSERT_EQ(second.Line(), "");
+  EXPECT_EQ(second.Wait(), 2);
+  EXPECT_NE(second.Errors().find("held by a running devsim"), std::string::npos);
+  EXPECT_EQ(ReadLink(link), slave);
+
+  // The first one still serves through it.
+  Port port(link);
+  ASSERT_TRUE(port.IsOpen());
+  port.Write(Query());
+  EXPECT_EQ(port.Chunks(150), std::vector<Bytes>{Reply(2, 5, 1)});
+  first.Signal(SIGTERM);
+  first.Wait();
+  EXPECT_EQ(ReadLink(link), "");
+}
+
+TEST(DevsimProgram, ReplacesTheLinkOfADevsimThatCrashed) {
+  const std::string link = testing::TempDir() + "devsim_stale" + std::to_string(getpid());
+  Program crashed({"--link", link, "--repeat"});
+  const std::string old = crashed.Line();
+  ASSERT_FALSE(old.empty());
+  crashed.Signal(SIGKILL);
+  crashed.Wait();
+  ASSERT_EQ(ReadLink(link), old);  // left behind, with nobody behind it
+
+  Program next({"--link", link, "--repeat"});
+  const std::string slave = next.Line();
+  ASSERT_FALSE(slave.empty()) << next.Errors();
+  EXPECT_EQ(ReadLink(link), slave);
+  Port port(link);
+  ASSERT_TRUE(port.IsOpen());
+  port.Write(Query());
+  EXPECT_EQ(port.Chunks(150), std::vector<Bytes>{Reply(2, 5, 1)});
+  next.Signal(SIGTERM);
+  next.Wait();
+  EXPECT_EQ(ReadLink(link), "");
+}
+
+TEST(DevsimProgram, HelpSaysWhatEachFaultDoes) {
+  Program devsim({"--help"});
+  const std::string help = devsim.Output();
+  EXPECT_EQ(devsim.Wait(), 0);
+  for (const std::string& name : devsim::FaultNames()) {
+    devsim::Fault fault;
+    ASSERT_TRUE(devsim::ParseFault(name, &fault));
+    const std::string text = devsim::FaultHelp(fault);
+    EXPECT_GT(text.size(), name.size()) << name;
+    const size_t at = help.find("\n  " + name + " ");
+    ASSERT_NE(at, std::string::npos) << name << " is not listed:\n" << help;
+    const size_t end = help.find('\n', at + 1);
+    const std::string line = help.substr(at + 1, end - at - 1);
+    EXPECT_EQ(line.substr(line.size() - text.size()), text) << line;
+  }
+}
+
+TEST(DevsimProgram, OptionRangeErrorsNameTheirBounds) {
+  const struct {
+    std::vector<std::string> args;
+    const char* error;
+  } cases[] = {
+      {{"--fault-packet", "0"}, "--fault-packet: Value 0 not in range 1 to 1000000"},
+      {{"--fault-count", "-1"}, "--fault-count: Value -1 not in range 0 to 1000000"},
+      {{"--fault-update", "-1"}, "--fault-update: Value -1 not in range 0 to 1000000"},
+      {{"--rate", "-5"}, "--rate: Value -5 not in range 0 to 100000000"},
+      {{"--latency-us", "-1"}, "--latency-us: Value -1 not in range 0 to 60000000"},
+      {{"--major", "256"}, "--major: Value 256 not in range 0 to 255"},
+  };
+  for (const auto& c : cases) {
+    Program devsim(c.args);
+    EXPECT_EQ(devsim.Output(), "") << c.error;
+    EXPECT_NE(devsim.Wait(), 0) << c.error;
+    const std::string errors = devsim.Errors();
+    EXPECT_EQ(errors.substr(0, errors.find('\n')), c.error);
+  }
 }
 
 }  // namespace
