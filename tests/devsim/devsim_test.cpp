@@ -191,6 +191,18 @@ protected:
     ASSERT_TRUE(m_port->IsOpen());
   }
 
+  // A device that compares with `image`, with `fault` at packet `packet` (`count` times for
+  // nak-packet) in update `update` (0: in every one).
+  void StartWithFault(const Bytes& image, Fault fault, int packet, int count, int update = 0) {
+    devsim::Options o;
+    o.verifyFile = TempFile(image);
+    o.fault = fault;
+    o.faultPacket = packet;
+    o.faultCount = count;
+    o.faultUpdate = update;
+    Start(o);
+  }
+
   // Version query (reply not checked), then the download command; true when 'C' came.
   bool Begin(uint32_t length, uint32_t address = 0x1000) {
     m_port->Write(Query());
@@ -499,12 +511,7 @@ class InjectedAnswerTest : public DevsimTest, public testing::WithParamInterface
 TEST_P(InjectedAnswerTest, AnswersAsInjected) {
   const AnswerCase& c = GetParam();
   const Bytes image = MakeImage(3 * 1024 - 1, 13);
-  devsim::Options o;
-  o.verifyFile = TempFile(image);
-  o.fault = c.fault;
-  o.faultPacket = c.packet;
-  o.faultCount = c.count;
-  Start(o);
+  StartWithFault(image, c.fault, c.packet, c.count);
   m_port->Write(Query());
   m_port->Chunks(100);
   m_port->Write(Download(0x1000, static_cast<uint32_t>(image.size())));
@@ -570,13 +577,7 @@ class UnfiredFaultTest : public DevsimTest, public testing::WithParamInterface<U
 TEST_P(UnfiredFaultTest, LeavesTheUpdateWholeAndSaysItNeverFired) {
   const UnfiredCase& c = GetParam();
   const Bytes image = MakeImage(3 * 1024 - 1, 29);
-  devsim::Options o;
-  o.verifyFile = TempFile(image);
-  o.fault = c.fault;
-  o.faultPacket = c.packet;
-  o.faultCount = c.count;
-  o.faultUpdate = c.update;
-  Start(o);
+  StartWithFault(image, c.fault, c.packet, c.count, c.update);
   EXPECT_EQ(Update(*m_port, image), 0u);
   const devsim::Result r = Finish();
   EXPECT_TRUE(r.verified) << r.note;
@@ -903,6 +904,17 @@ TEST(DevsimProgram, SummarySaysWhetherTheFaultFired) {
   }
 }
 
+// The devsim behind `link` answers the version query through it, and removes it when it ends.
+void ExpectServesThenLeaves(Program& devsim, const std::string& link) {
+  Port port(link);
+  ASSERT_TRUE(port.IsOpen());
+  port.Write(Query());
+  EXPECT_EQ(port.Chunks(150), std::vector<Bytes>{Reply(2, 5, 1)});
+  devsim.Signal(SIGTERM);
+  devsim.Wait();
+  EXPECT_EQ(ReadLink(link), "");
+}
+
 TEST(DevsimProgram, RefusesALinkThatALiveDevsimHolds) {
   const std::string link = testing::TempDir() + "devsim_held" + std::to_string(getpid());
   Program first({"--link", link, "--repeat"});
@@ -915,14 +927,7 @@ TEST(DevsimProgram, RefusesALinkThatALiveDevsimHolds) {
   EXPECT_NE(second.Errors().find("held by a running devsim"), std::string::npos);
   EXPECT_EQ(ReadLink(link), slave);
 
-  // The first one still serves through it.
-  Port port(link);
-  ASSERT_TRUE(port.IsOpen());
-  port.Write(Query());
-  EXPECT_EQ(port.Chunks(150), std::vector<Bytes>{Reply(2, 5, 1)});
-  first.Signal(SIGTERM);
-  first.Wait();
-  EXPECT_EQ(ReadLink(link), "");
+  ExpectServesThenLeaves(first, link);  // the first one still serves through it
 }
 
 TEST(DevsimProgram, ReplacesTheLinkOfADevsimThatCrashed) {
@@ -938,13 +943,7 @@ TEST(DevsimProgram, ReplacesTheLinkOfADevsimThatCrashed) {
   const std::string slave = next.Line();
   ASSERT_FALSE(slave.empty()) << next.Errors();
   EXPECT_EQ(ReadLink(link), slave);
-  Port port(link);
-  ASSERT_TRUE(port.IsOpen());
-  port.Write(Query());
-  EXPECT_EQ(port.Chunks(150), std::vector<Bytes>{Reply(2, 5, 1)});
-  next.Signal(SIGTERM);
-  next.Wait();
-  EXPECT_EQ(ReadLink(link), "");
+  ExpectServesThenLeaves(next, link);
 }
 
 TEST(DevsimProgram, HelpSaysWhatEachFaultDoes) {
