@@ -1,6 +1,7 @@
-// The device's side of the wire formats: the version reply it sends, the command frames it
-// collects from the byte stream, the download command and the data packets it checks. Pure
-// logic like protocol.h (whose constants, checksum and CRC it uses): no I/O, no platform call.
+// The device's side of the wire formats: the frames it sends (the version reply, or any frame
+// a test needs), the command frames it collects from the byte stream, the download command and
+// the data packets it checks. Pure logic like protocol.h (whose constants, checksum and CRC it
+// uses): no I/O, no platform call.
 //
 // Every call reports its outcome by its result and none throws:
 //   BuildFrame               bytes written: the payload's length + kFrameOverhead

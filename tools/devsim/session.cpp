@@ -24,6 +24,7 @@ constexpr Ms kDrainQuiet{50};
 // After the first EOT the updater sends three more at once; they are counted until the line
 // has been quiet this long, then the update is closed.
 constexpr Ms kEndingQuiet{100};
+// An update that waits on a silent updater ends after this (see devsim.h).
 constexpr Ms kUpdaterQuiet{kUpdaterQuietMs};
 // The second half of a split version reply follows this much later, so that it arrives as a
 // read of its own; the first write carries this many bytes.
