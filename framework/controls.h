@@ -6,5 +6,4 @@ class CProgressCtrl : public CWnd {
 public:
   void SetRange(short lower, short upper);
   int SetPos(int position);  // returns the previous position
-  int GetPos();
 };

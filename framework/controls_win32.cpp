@@ -9,5 +9,3 @@ void CProgressCtrl::SetRange(short lower, short upper) {
 int CProgressCtrl::SetPos(int position) {
   return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(position)));
 }
-
-int CProgressCtrl::GetPos() { return static_cast<int>(SendMessage(PBM_GETPOS)); }

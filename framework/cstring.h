@@ -14,12 +14,11 @@ public:
 
   void Format(const wchar_t* format, ...);
 
-  int GetLength() const { return static_cast<int>(m_text.size()); }
-  bool IsEmpty() const { return m_text.empty(); }
   const wchar_t* GetString() const { return m_text.c_str(); }
   operator const wchar_t*() const { return m_text.c_str(); }
 
-  CString& operator+=(const wchar_t* text) { m_text += text; return *this; }
+  // Texts compare by their characters: without these a comparison would still compile, through
+  // the conversion above, and compare addresses.
   bool operator==(const wchar_t* text) const { return m_text == (text ? text : L""); }
   bool operator!=(const wchar_t* text) const { return !(*this == text); }
 

@@ -7,20 +7,18 @@
 
 class CDialog;
 
-// The context of one data exchange between a dialog's controls and its members.
+// The context of a dialog's data exchange, which binds its controls to members as it starts.
 class CDataExchange {
 public:
-  CDataExchange(CDialog* dialog, BOOL saveAndValidate)
-      : m_pDlgWnd(dialog), m_bSaveAndValidate(saveAndValidate) {}
+  explicit CDataExchange(CDialog* dialog) : m_pDlgWnd(dialog) {}
 
   CDialog* m_pDlgWnd;
-  BOOL m_bSaveAndValidate;  // TRUE: controls to members; FALSE: members to controls
 };
 
 // Binds `control` to the dialog item `id` the first time it is called for that control.
 void DDX_Control(CDataExchange* dx, int id, CWnd& control);
 
-class CDialog : public CWnd {
+class CDialog : public CSubclassedWnd {
 public:
   explicit CDialog(UINT templateId, CWnd* parent = nullptr);
   ~CDialog() override {}
@@ -32,6 +30,7 @@ public:
   // True once EndDialog has been called: the modal loop is about to end.
   BOOL IsEnding() const { return m_hWnd != nullptr && !m_running; }
 
+  // Runs DoDataExchange, which binds the controls.
   virtual BOOL OnInitDialog();
   virtual void DoDataExchange(CDataExchange* dx) { (void)dx; }
   // Non-zero when the message has been handled and must not be dispatched.
@@ -39,8 +38,6 @@ public:
   virtual BOOL DestroyWindow();
   virtual void OnOK() { EndDialog(IDOK); }
   virtual void OnCancel() { EndDialog(IDCANCEL); }
-
-  BOOL UpdateData(BOOL saveAndValidate = TRUE);
 
   // Default handlers: each hands its message to the dialog's default processing.
   void OnPaint() { Default(); }

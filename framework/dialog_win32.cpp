@@ -1,4 +1,4 @@
-// CDialog: creation from the template, the modal loop, data exchange and the standard
+// CDialog: creation from the template, the modal loop, the controls' binding and the standard
 // commands.
 #include "dialog.h"
 #include <commctrl.h>
@@ -9,7 +9,7 @@ namespace {
 CDialog* g_creating = nullptr;
 }  // namespace
 
-BEGIN_MESSAGE_MAP(CDialog, CWnd)
+BEGIN_MESSAGE_MAP(CDialog, CSubclassedWnd)
   ON_MESSAGE(WM_INITDIALOG, &CDialog::HandleInitDialog)
   ON_COMMAND(IDOK, &CDialog::OnOK)
   ON_COMMAND(IDCANCEL, &CDialog::OnCancel)
@@ -70,7 +70,8 @@ void CDialog::EndDialog(int result) {
 }
 
 BOOL CDialog::OnInitDialog() {
-  UpdateData(FALSE);
+  CDataExchange dx(this);
+  DoDataExchange(&dx);
   return TRUE;
 }
 
@@ -82,12 +83,6 @@ BOOL CDialog::PreTranslateMessage(MSG* message) {
 BOOL CDialog::DestroyWindow() {
   if (m_hWnd == nullptr) return FALSE;
   return ::DestroyWindow(m_hWnd);
-}
-
-BOOL CDialog::UpdateData(BOOL saveAndValidate) {
-  CDataExchange dx(this, saveAndValidate);
-  DoDataExchange(&dx);
-  return TRUE;
 }
 
 HBRUSH CDialog::OnCtlColor(CDC* dc, CWnd* control, UINT kind) {
@@ -108,8 +103,8 @@ LRESULT CDialog::HandleInitDialog(WPARAM, LPARAM) { return OnInitDialog(); }
 
 // The dialog manager calls this for the messages it does not handle itself. The first one
 // (WM_SETFONT, before any control exists) attaches the window to the CDialog being created and
-// subclasses it; from then on every message reaches CWnd::WindowProc first and comes back here
-// only as default processing, which is left to the dialog manager.
+// subclasses it; from then on every message reaches CSubclassedWnd::WindowProc first and comes
+// back here only as default processing, which is left to the dialog manager.
 INT_PTR CALLBACK CDialog::StartDialogProc(HWND hwnd, UINT message, WPARAM wParam,
                                           LPARAM lParam) {
   if (g_creating != nullptr) {

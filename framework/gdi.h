@@ -18,14 +18,7 @@ protected:
   CGdiObject() {}
 };
 
-class CFont : public CGdiObject {
-public:
-  BOOL CreateFont(int height, int width, int escapement, int orientation, int weight,
-                  BYTE italic, BYTE underline, BYTE strikeOut, BYTE charSet,
-                  BYTE outPrecision, BYTE clipPrecision, BYTE quality, BYTE pitchAndFamily,
-                  LPCWSTR faceName);
-  operator HFONT() const { return static_cast<HFONT>(m_hObject); }
-};
+class CFont : public CGdiObject {};
 
 class CBitmap : public CGdiObject {
 public:

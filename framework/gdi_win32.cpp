@@ -19,15 +19,6 @@ BOOL CGdiObject::DeleteObject() {
   return ::DeleteObject(Detach());
 }
 
-BOOL CFont::CreateFont(int height, int width, int escapement, int orientation, int weight,
-                       BYTE italic, BYTE underline, BYTE strikeOut, BYTE charSet,
-                       BYTE outPrecision, BYTE clipPrecision, BYTE quality,
-                       BYTE pitchAndFamily, LPCWSTR faceName) {
-  return Attach(::CreateFontW(height, width, escapement, orientation, weight, italic, underline,
-                              strikeOut, charSet, outPrecision, clipPrecision, quality,
-                              pitchAndFamily, faceName));
-}
-
 BOOL CBitmap::LoadBitmap(UINT resourceId) {
   return Attach(::LoadBitmapW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(resourceId)));
 }

@@ -5,14 +5,10 @@
 
 typedef int BOOL;
 typedef unsigned int UINT;
-typedef unsigned long DWORD;
-typedef unsigned char BYTE;
 typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
-typedef uintptr_t UINT_PTR;
 typedef const wchar_t* LPCWSTR;
-typedef wchar_t WCHAR;
 typedef struct HWND__* HWND;
 typedef struct HICON__* HICON;
 typedef struct tagRECT RECT;  // declared only: nothing portable looks inside

@@ -7,7 +7,6 @@ typedef unsigned (*ThreadProc)(void* parameter);
 
 struct ThreadRef {
   void* handle = nullptr;  // platform thread handle, null when none
-  unsigned long id = 0;
 };
 
 // Starts proc(parameter) at once. Returns false when no thread could be created.

@@ -32,7 +32,6 @@ bool StartThread(ThreadProc proc, void* parameter, ThreadRef* thread) {
     return false;
   }
   thread->handle = t;
-  thread->id = static_cast<unsigned long>(t->thread);
   return true;
 }
 

@@ -28,7 +28,6 @@ bool StartThread(ThreadProc proc, void* parameter, ThreadRef* thread) {
     return false;
   }
   thread->handle = h;
-  thread->id = id;
   return true;
 }
 

@@ -22,7 +22,6 @@ public:
 
   // The window whose destruction ends the thread; cleared when it is destroyed.
   CWnd* m_pMainWnd = nullptr;
-  HINSTANCE m_hInstance = nullptr;
 };
 
 CWinApp* AfxGetApp();

@@ -21,10 +21,9 @@ void AfxEnableControlContainer() {}
 
 // There is no application message loop: a program's InitInstance runs its window modally and
 // returns FALSE, so the program ends as soon as InitInstance is done.
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   CWinApp* app = AfxGetApp();
   if (app == nullptr) return 0;
-  app->m_hInstance = instance;
   app->InitInstance();
   return app->ExitInstance();
 }

@@ -1,10 +1,10 @@
-// CWnd: a window handle and thin one-message wrappers around it. The class itself is portable
-// so that the loader's classes can derive from it everywhere; the wrappers that talk to the
-// window system are defined in wnd_win32.cpp and exist only in the Windows build.
+// CWnd: a window handle and thin one-message wrappers around it, and CSubclassedWnd, a window
+// whose messages we handle. The classes are portable so that the loader's classes can derive
+// from CWnd everywhere; what talks to the window system is defined in wnd_win32.cpp and exists
+// only in the Windows build.
 #pragma once
 #include <cstdint>
 #include "cmdtarget.h"
-#include "cstring.h"
 
 class CFont;
 
@@ -20,7 +20,6 @@ public:
   // Window-system wrappers: one call each (Windows build only).
   CWnd GetDlgItem(int id) const;
   BOOL SetWindowText(LPCWSTR text);
-  int GetWindowText(CString& text) const;
   BOOL MoveWindow(int x, int y, int width, int height, BOOL repaint = TRUE);
   BOOL ShowWindow(int command);
   BOOL EnableWindow(BOOL enable = TRUE);
@@ -34,18 +33,21 @@ public:
   BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
   // A message box owned by this window.
   int MessageBox(LPCWSTR text, LPCWSTR caption, UINT type);
-  // Centres the window over `alternateOwner`, or over the desktop when none is given,
-  // keeping it inside the work area.
-  void CenterWindow(CWnd* alternateOwner = nullptr);
+  // Centres the window over the desktop, keeping it inside the work area.
+  void CenterWindow();
 
-  // The window procedure's side. A subclassed window's messages go to WindowProc, which walks
-  // the message map; Default() hands the message being handled to the window's original
-  // procedure.
+  HWND m_hWnd;
+};
+
+// A window of ours: SubclassWindow sends its messages to WindowProc, which walks the message
+// map; Default() hands the message being handled to the window's original procedure. Only
+// such a window carries that state: the CWnd that wraps a dialog item or a message's argument
+// stays a bare handle.
+class CSubclassedWnd : public CWnd {
+public:
   BOOL SubclassWindow(HWND hwnd);
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Default();
-
-  HWND m_hWnd;
 
 private:
   struct CurrentMessage {

@@ -1,18 +1,17 @@
-// CWnd on Windows: the one-call wrappers, subclassing, and the window procedure that walks
-// the message map.
+// CWnd on Windows: the one-call wrappers; CSubclassedWnd: subclassing, and the window
+// procedure that walks the message map.
 #include "wnd.h"
-#include <vector>
 #include "gdi.h"
 #include "message_map_win32.h"
 #include "winapp.h"
 
 namespace {
 
-// The window property that leads from a subclassed window to its CWnd.
+// The window property that leads from a subclassed window to its CSubclassedWnd.
 const wchar_t kWndProperty[] = L"Zarn.CWnd";
 
 LRESULT CALLBACK RouteMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  CWnd* wnd = static_cast<CWnd*>(::GetPropW(hwnd, kWndProperty));
+  CSubclassedWnd* wnd = static_cast<CSubclassedWnd*>(::GetPropW(hwnd, kWndProperty));
   if (wnd == nullptr) return ::DefWindowProcW(hwnd, message, wParam, lParam);
   return wnd->WindowProc(message, wParam, lParam);
 }
@@ -94,13 +93,6 @@ CWnd CWnd::GetDlgItem(int id) const { return CWnd(::GetDlgItem(m_hWnd, id)); }
 
 BOOL CWnd::SetWindowText(LPCWSTR text) { return ::SetWindowTextW(m_hWnd, text); }
 
-int CWnd::GetWindowText(CString& text) const {
-  std::vector<wchar_t> buffer(::GetWindowTextLengthW(m_hWnd) + 1, L'\0');
-  int length = ::GetWindowTextW(m_hWnd, buffer.data(), static_cast<int>(buffer.size()));
-  text = buffer.data();
-  return length;
-}
-
 BOOL CWnd::MoveWindow(int x, int y, int width, int height, BOOL repaint) {
   return ::MoveWindow(m_hWnd, x, y, width, height, repaint);
 }
@@ -133,10 +125,10 @@ BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   return ::PostMessageW(m_hWnd, message, wParam, lParam);
 }
 
-void CWnd::CenterWindow(CWnd* alternateOwner) {
+void CWnd::CenterWindow() {
   RECT window, over, area;
   GetWindowRect(&window);
-  ::GetWindowRect(alternateOwner ? alternateOwner->m_hWnd : ::GetDesktopWindow(), &over);
+  ::GetWindowRect(::GetDesktopWindow(), &over);
   ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
 
   int width = window.right - window.left;
@@ -151,7 +143,7 @@ void CWnd::CenterWindow(CWnd* alternateOwner) {
   ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-BOOL CWnd::SubclassWindow(HWND hwnd) {
+BOOL CSubclassedWnd::SubclassWindow(HWND hwnd) {
   if (m_hWnd != nullptr || hwnd == nullptr) return FALSE;
   if (!::SetPropW(hwnd, kWndProperty, this)) return FALSE;
   m_hWnd = hwnd;
@@ -159,7 +151,7 @@ BOOL CWnd::SubclassWindow(HWND hwnd) {
   return TRUE;
 }
 
-LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CSubclassedWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   // Handlers may send messages to their own window, so the message being handled is kept
   // per call for Default() and restored afterwards.
   CurrentMessage outer = m_current;
@@ -183,7 +175,7 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   return result;
 }
 
-LRESULT CWnd::Default() {
+LRESULT CSubclassedWnd::Default() {
   if (m_superProc == 0) return 0;  // only a subclassed window has a message being handled
   return ::CallWindowProcW(reinterpret_cast<WNDPROC>(m_superProc), m_hWnd, m_current.message,
                            m_current.wParam, m_current.lParam);
