@@ -127,7 +127,7 @@ protected:
   std::string plainFile;
   PtyPair held;  // opened by `holder` for the whole test
   CSerialPort holder;
-  PtyPair free;
+  PtyPair spare;  // free for any opener
 };
 
 TEST_F(OpenFailureTest, EachFailureKeepsTheOsReasonUntilTheNextCall) {
@@ -148,7 +148,7 @@ TEST_F(OpenFailureTest, EachFailureKeepsTheOsReasonUntilTheNextCall) {
       {"a plain file", [&] { return plainFile; }, 921600, CSerialPort::kNotATerminal, {ENOTTY}},
       {"/dev/null", [] { return std::string("/dev/null"); }, 921600,
        CSerialPort::kNotATerminal, {ENOTTY}},
-      {"a speed the line cannot take", [&] { return free.slavePath; }, 12345,
+      {"a speed the line cannot take", [&] { return spare.slavePath; }, 12345,
        CSerialPort::kSettingsRefused, {EINVAL}},
   };
   for (const auto& c : cases) {
@@ -164,7 +164,7 @@ TEST_F(OpenFailureTest, EachFailureKeepsTheOsReasonUntilTheNextCall) {
     ASSERT_GT(text.size(), kind.size()) << text;  // the OS's words come first
     EXPECT_EQ(kind, text.substr(text.size() - kind.size())) << text;
 
-    ASSERT_EQ(1, port.OpenPath(free.slavePath.c_str(), 921600));
+    ASSERT_EQ(1, port.OpenPath(spare.slavePath.c_str(), 921600));
     EXPECT_EQ(CSerialPort::kNone, port.LastError());
     EXPECT_EQ(0, port.LastErrorCode());
     EXPECT_EQ("no error", port.LastErrorText());
