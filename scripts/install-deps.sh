@@ -11,6 +11,8 @@ packages=(
   libudev-dev  # zarnflash finds USB serial ports and watches for new ones through libudev
   # Windows build
   g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
+  # zarnflash: JSON events (header-only, both builds) and SHA-256 (libgcrypt, both builds)
+  nlohmann-json3-dev libgcrypt20-dev libgcrypt-mingw-w64-dev
   # running and looking at the Windows program
   wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick socat
   # Wine takes the system language from the C library's locale (language tests under Wine)
