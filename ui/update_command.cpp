@@ -7,7 +7,6 @@
 namespace {
 
 constexpr WORD kImageResource = IDR_UPDATE_IMAGE;
-constexpr wchar_t kImageFile[] = L".\\ZarnUpdate.bin";
 constexpr DWORD kInstallPollMs = 500;
 constexpr int kInstallBarStep = 5;
 constexpr DWORD kWorkerEndWaitMs = 1000;
@@ -83,7 +82,7 @@ void CUpdateDlg::OnBnClickedUpdate() {
     return;
   }
   m_installState = 1;
-  if (!ExtractImage(kImageResource, kImageFile)) {
+  if (!ExtractImage(kImageResource, kExtractedImagePath)) {
     MessageBox(GetText(13), GetText(6), kFailureBox);
     return;
   }
@@ -112,9 +111,9 @@ void CUpdateDlg::OnBnClickedUpdate() {
   GetDlgItem(IDC_STATUS).SetWindowText(GetText(16));
   m_flash.OpenLink(::InterlockedCompareExchange(&m_comPort, 0, 0));
   m_flash.SetImagePath(m_imagePath);
-  m_flash.m_packetHead = 2;
-  m_flash.m_blockSize = 1024;
-  m_flash.m_packetSize = 1029;
+  m_flash.m_packetHead = proto::kUpdatePacket.head;
+  m_flash.m_blockSize = proto::kUpdatePacket.blockSize;
+  m_flash.m_packetSize = proto::kUpdatePacket.packetSize;
   m_flash.StartFlashThread(m_hWnd, WM_FLASH_STATUS, &m_flash);
 }
 

@@ -8,7 +8,6 @@ namespace {
 const wchar_t kTitleVersion[] = L"V2.0_RUS\r\n";
 const wchar_t kFontFace[] = L"Elektra Text Pro";
 const wchar_t kStopEventName[] = L"UlvexApp";
-const wchar_t kDefaultImagePath[] = L".\\ZarnUpdate.bin";
 
 // The window is the picture's width and this much taller than the picture.
 const int kHeightBelowPicture = 180;
@@ -84,7 +83,7 @@ BOOL CUpdateDlg::OnInitDialog() {
 
   // Auto-reset and named: a second copy of the updater opens the same event.
   m_hStopEvent = ::CreateEventW(nullptr, FALSE, FALSE, kStopEventName);
-  m_imagePath = kDefaultImagePath;
+  m_imagePath = kExtractedImagePath;
   m_comPort = 0;
 
   // The monitor runs until the close sequence signals it and waits for it to end.

@@ -11,6 +11,10 @@
 #include "ui/texts.h"
 #include "ui/update_state.h"
 
+// Where every update extracts the embedded image, in the current directory: also the image
+// path the window sends by default, and a file its close deletes.
+constexpr wchar_t kExtractedImagePath[] = L".\\ZarnUpdate.bin";
+
 class CUpdateDlg : public CDialog {
 public:
   explicit CUpdateDlg(CWnd* parent = nullptr);

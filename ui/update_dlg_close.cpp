@@ -8,7 +8,6 @@ namespace {
 const wchar_t kDriverInstaller[] = L"C:\\DPInst.exe";
 const wchar_t kDriverInf[] = L"C:\\ulvex-cdc.inf";
 // The extracted image, at its fixed path: a file the user picked is never deleted.
-const wchar_t kExtractedImage[] = L".\\ZarnUpdate.bin";
 
 // The pause after the stop signals; it also bounds how long a closing window waits for its
 // monitor (which may be in the middle of a probe) and for a transfer to give up.
@@ -29,7 +28,7 @@ BOOL CUpdateDlg::DestroyWindow() {
 
   ::DeleteFileW(kDriverInstaller);
   ::DeleteFileW(kDriverInf);
-  ::DeleteFileW(kExtractedImage);
+  ::DeleteFileW(kExtractedImagePath);
 
   m_bitmap.DeleteObject();
   m_font.DeleteObject();
