@@ -84,8 +84,12 @@ class FlashTest(FlasherTest):
         image = self.image("image.bin", 40 * 1024)
         good = [self.device(n, "--verify", image) for n in ("a", "c")]
         bad = self.device("b", "--verify", image, "--fault", "cancel", "--fault-packet", "5")
-        run = zarnflash("flash", "--all", "--json", "--image", image, *self.ports())
+        log = os.path.join(self.dir, "audit.jsonl")
+        run = zarnflash("flash", "--all", "--json", "--log", log, "--image", image, *self.ports())
         self.assertEqual(REJECTED, run.code, run.stdout + run.stderr)
+        with open(log) as f:
+            audit = sorted((os.path.basename(e["port"]), e["ok"]) for e in map(json.loads, f))
+        self.assertEqual([("port-a", True), ("port-b", False), ("port-c", True)], audit)
         results = {os.path.basename(e["port"]): e for e in run.of("result")}
         self.assertEqual({"port-a", "port-b", "port-c"}, set(results))
         self.assertTrue(results["port-a"]["ok"])
@@ -169,6 +173,24 @@ class VersionTest(FlasherTest):
         self.assertEqual(["no-version-reply"], [w["warning"] for w in run.of("warning")])
         self.assertIn("--require-version", run.of("result")[0]["message"])
         self.assertEqual(0, sum(s["download"] == "1" for s in d.stop()))
+
+
+class DoctorTest(FlasherTest):
+    def test_names_who_holds_a_candidate_port(self):
+        d = self.device("held")
+        import fcntl
+        fd = os.open(d.pty, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        try:
+            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            run = zarnflash("doctor", "--json", *self.ports())
+        finally:
+            os.close(fd)
+        findings = run.of("finding")
+        self.assertTrue(findings, run.stdout + run.stderr)
+        holders = [f for f in findings if f["check"] == "holders" and not f["ok"]]
+        self.assertEqual(1, len(holders), findings)
+        self.assertIn(str(os.getpid()), holders[0]["message"])
+        self.assertEqual(PORT, run.code)
 
 
 class InterruptTest(FlasherTest):
