@@ -70,6 +70,26 @@ class FlashTest(FlasherTest):
         self.assertEqual(OK, run.code, run.stderr)
         self.assertEqual("1", d.transfer()["verified"])
 
+    def test_a_restart_by_the_device_is_said_in_words(self):
+        image = self.image("i.bin", 8000)
+        d = self.device("a", "--verify", image, "--fault", "restart", "--fault-packet", "3")
+        run = zarnflash("flash", "--port", d.link, "--image", image)
+        self.assertEqual(OK, run.code, run.stderr)
+        self.assertIn("the device started the transfer over", run.stdout)
+        self.assertIn("1 restarts", run.stdout)
+        s = d.transfer()
+        self.assertEqual(("1", "1"), (s["fired"], s["verified"]))
+
+    def test_verbose_traces_frames_and_answers_but_never_whole_packets(self):
+        d = self.device("a")
+        run = zarnflash("flash", "--verbose", "--port", d.link, "--image", self.image("i.bin", 2500))
+        self.assertEqual(OK, run.code, run.stderr)
+        trace = run.stderr.splitlines()
+        self.assertTrue(any(l.endswith("-> 24 56 00 56 3F 3F") for l in trace), run.stderr)
+        self.assertTrue(any("<- ACK" in l for l in trace))
+        self.assertTrue(any("-> packet 3: head 02, sequence 3, CRC " in l for l in trace))
+        self.assertLess(max(len(l) for l in trace), 160)
+
     def test_two_devices_without_port_are_refused(self):
         self.device("a")
         self.device("b")
