@@ -9,6 +9,7 @@ packages=(
   # native build and tests
   g++ cmake ninja-build python3 libgtest-dev libgmock-dev googletest libcli11-dev
   libudev-dev  # zarnflash finds USB serial ports and watches for new ones through libudev
+  clang libclang-rt-14-dev  # the fuzz targets (scripts/fuzz.sh): clang and its libFuzzer runtime
   # Windows build
   g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
   # zarnflash: JSON events (header-only, both builds) and SHA-256 (libgcrypt, both builds)

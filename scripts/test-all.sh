@@ -5,3 +5,5 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/install-deps.sh"
 bash "$top/scripts/build.sh"
 ctest --test-dir "${ZARN_BUILD_DIR:-$top/build}/native" --output-on-failure -j2 "$@"
+# The fuzz targets for 15 s each, in their own tree (a long run: scripts/fuzz.sh 3600).
+bash "$top/scripts/fuzz.sh" 15
