@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "flash/device_codec.h"
+#include "fuzz/fuzz_input.h"
 #include "tools/devsim/session.h"
 
 namespace {
@@ -16,19 +17,6 @@ namespace {
   std::abort();
 }
 
-struct Stream {
-  const uint8_t* data;
-  size_t size;
-  size_t pos = 0;
-  bool More() const { return pos < size; }
-  uint8_t Byte() { return pos < size ? data[pos++] : 0; }
-  std::vector<uint8_t> Bytes(size_t n) {
-    if (n > size - pos) n = size - pos;
-    std::vector<uint8_t> v(data + pos, data + pos + n);
-    pos += n;
-    return v;
-  }
-};
 
 void CheckAssembler(const uint8_t* data, size_t size) {
   proto::CommandAssembler frames;
@@ -153,7 +141,7 @@ using devsim::TimePoint;
 // Feeds a session pieces of input on a fake clock and checks every action it returns.
 class SessionRun {
 public:
-  explicit SessionRun(Stream* in) : m_in(in) {
+  explicit SessionRun(fuzz::Input* in) : m_in(in) {
     m_opt.fault = static_cast<devsim::Fault>(in->Byte() % (int(devsim::Fault::kHangUp) + 1));
     m_opt.faultPacket = 1 + in->Byte() % 4;
     m_opt.faultCount = 1 + in->Byte() % 12;
@@ -298,7 +286,7 @@ private:
     }
   }
 
-  Stream* m_in;
+  fuzz::Input* m_in;
   devsim::Options m_opt;
   std::vector<uint8_t> m_image;
   TimePoint m_now{};
@@ -309,7 +297,7 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckAssembler(data, size);
   CheckPackets(data, size);
-  Stream in{data, size};
+  fuzz::Input in{data, size};
   SessionRun(&in).Go();
   return 0;
 }

@@ -33,6 +33,8 @@ const std::string& ImagePath() {
     close(fd);
     return std::string(name);
   }();
+  static const bool removedAtExit = std::atexit([] { unlink(path.c_str()); }) == 0;
+  (void)removedAtExit;
   return path;
 }
 

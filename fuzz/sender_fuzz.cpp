@@ -6,6 +6,7 @@
 
 #include "flash/sender.h"
 #include "flash/status_codes.h"
+#include "fuzz/fuzz_input.h"
 
 namespace {
 
@@ -16,16 +17,6 @@ using Action = Sender::Action;
   std::fprintf(stderr, "sender: %s (event %u)\n", what, event);
   std::abort();
 }
-
-// Reads the fuzz input a byte at a time; once it is used up the line behaves: every write and
-// read succeeds and every packet is ACKed, so that each run also has to come to an end.
-struct Stream {
-  const uint8_t* data;
-  size_t size;
-  size_t pos = 0;
-  bool More() const { return pos < size; }
-  int Next() { return pos < size ? data[pos++] : -1; }
-};
 
 // What the device side knows: the sequence number it asks for next and how many packets of
 // this run it has acknowledged.
@@ -188,7 +179,9 @@ private:
     ++m_finals;
   }
 
-  Stream m_in;
+  // The line's events; once they are used up the line behaves: every write and read succeeds
+  // and every packet is ACKed, so that each run also has to come to an end.
+  fuzz::Input m_in;
   Receiver m_rx;
   uint32_t m_blocks = 0;
   uint32_t m_maxProgress = 0;
