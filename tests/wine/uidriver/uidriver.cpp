@@ -24,6 +24,8 @@
 //                                (text, progress position, enabling); answers the next number
 //   events <from> [pid]          logged events from number <from> on, of one process if given
 //   settext <hwnd> <id> <text>   set a control's text (a file dialog's file name)
+//   process <hwnd>               the window's process as it sees itself: open handles, private
+//                                bytes and working set (-1 where it cannot tell)
 //   quit
 #include <windows.h>
 #include <commctrl.h>
@@ -630,6 +632,12 @@ bool Run(const std::vector<std::string> &args, const std::string &rest, Json &j)
         if (!Send(ctl, WM_SETTEXT, 0, (LPARAM)text.c_str(), &ignored))
             return Fail(j, "the control did not take the text");
         j.Key("ok").Bool(true);
+    } else if (cmd == "process") {
+        UiHookReply counts;
+        if (!g_hook->Ask(hwnd, kUiHookProcess, &counts))
+            return Fail(j, "the window's process did not answer");
+        j.Key("ok").Bool(true).Key("handles").Num(counts.handles);
+        j.Key("private_bytes").Num(counts.privateBytes).Key("working_set").Num(counts.workingSet);
     } else if (cmd == "focus") {
         j.Key("ok").Bool(true);
         FocusFields(j, hwnd);

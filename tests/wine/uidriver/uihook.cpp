@@ -1,9 +1,11 @@
 // Hook library that the UI driver loads into the program under test, to answer what only that
 // process can tell: the face of a control's font, which stock icon a message box shows, and the
 // system language the program sees; and to log what the program does to its controls, which
-// may change faster than anyone polling from outside could see.
+// may change faster than anyone polling from outside could see; and the program's handle count
+// and memory, which only its own process reads without extra rights.
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 #include <wchar.h>
 
 #include "uihook.h"
@@ -43,6 +45,72 @@ void IconKind(HWND hwnd, UiHookReply *reply)
         if (icon && LoadIconW(NULL, s.id) == icon)
             kind = s.name;
     wcsncpy(reply->face, kind, LF_FACESIZE);
+}
+
+// Both calls are newer than the oldest Windows the program runs on, and psapi.dll is not one
+// the Windows build may import: they are looked up at run time, so the library still loads.
+typedef BOOL(WINAPI *HandleCountFn)(HANDLE, PDWORD);
+typedef BOOL(WINAPI *MemoryInfoFn)(HANDLE, PPROCESS_MEMORY_COUNTERS, DWORD);
+
+// Wine answers GetProcessHandleCount with 0: count the handle values that name an object
+// instead (handles are multiples of 4; the walk stops a long run past the last one in use).
+LONG WalkHandles()
+{
+    LONG count = 0;
+    DWORD flags;
+    for (ULONG_PTR value = 4, lastUsed = 0; value < lastUsed + 0x10000; value += 4) {
+        if (GetHandleInformation((HANDLE)value, &flags)) {
+            ++count;
+            lastUsed = value;
+        }
+    }
+    return count;
+}
+
+// Wine leaves PrivateUsage at 0: add up the committed private pages of the address space.
+LONGLONG WalkPrivateBytes()
+{
+    LONGLONG total = 0;
+    MEMORY_BASIC_INFORMATION region;
+    for (const char *at = NULL; VirtualQuery(at, &region, sizeof region) == sizeof region;) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+            total += (LONGLONG)region.RegionSize;
+        const char *next = (const char *)region.BaseAddress + region.RegionSize;
+        if (next <= at)
+            break;
+        at = next;
+    }
+    return total;
+}
+
+void ProcessCounts(UiHookReply *reply)
+{
+    static HandleCountFn handleCount =
+        (HandleCountFn)(void *)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetProcessHandleCount");
+    static MemoryInfoFn memoryInfo = [] {
+        FARPROC f = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "K32GetProcessMemoryInfo");
+        if (!f) {
+            // Loaded once and kept, so that asking twice does not change the handle count.
+            HMODULE psapi = LoadLibraryW(L"psapi.dll");
+            f = psapi ? GetProcAddress(psapi, "GetProcessMemoryInfo") : NULL;
+        }
+        return (MemoryInfoFn)(void *)f;
+    }();
+    DWORD handles = 0;
+    if (!handleCount || !handleCount(GetCurrentProcess(), &handles) || handles == 0)
+        handles = (DWORD)WalkHandles();
+    reply->handles = (LONG)handles;
+    PROCESS_MEMORY_COUNTERS_EX memory;
+    ZeroMemory(&memory, sizeof memory);
+    memory.cb = sizeof memory;
+    if (memoryInfo && memoryInfo(GetCurrentProcess(), (PPROCESS_MEMORY_COUNTERS)&memory, sizeof memory)) {
+        reply->privateBytes = (LONGLONG)memory.PrivateUsage;
+        reply->workingSet = (LONGLONG)memory.WorkingSetSize;
+    } else {
+        reply->privateBytes = reply->workingSet = -1;
+    }
+    if (reply->privateBytes <= 0)
+        reply->privateBytes = WalkPrivateBytes();
 }
 
 UiHookLog *Log()
@@ -108,6 +176,8 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK UiHookProc(int code, WPARAM wP
                 IconKind(call->hwnd, reply);
             else if (call->wParam == kUiHookLangId)
                 reply->height = GetSystemDefaultLangID();
+            else if (call->wParam == kUiHookProcess)
+                ProcessCounts(reply);
             reply->answered = 1;
             UnmapViewOfFile(reply);
         }

@@ -5,7 +5,7 @@
 
 // Sent to a control with wParam = one of the kinds below, lParam = the driver's process id.
 static const wchar_t kUiHookQueryMessage[] = L"ZarnUiDriverQuery";
-enum { kUiHookFont = 1, kUiHookIcon = 2, kUiHookLangId = 3 };
+enum { kUiHookFont = 1, kUiHookIcon = 2, kUiHookLangId = 3, kUiHookProcess = 4 };
 
 // The hook fills this record in a mapping named after the driver's process id.
 struct UiHookReply {
@@ -14,6 +14,10 @@ struct UiHookReply {
     LONG weight;
     wchar_t face[LF_FACESIZE];      // the font's face, or the icon kind
     wchar_t realized[LF_FACESIZE];  // the face GDI really uses for that font
+    // kUiHookProcess: the program's open handles and memory, -1 where the system cannot tell.
+    LONG handles;
+    LONGLONG privateBytes;
+    LONGLONG workingSet;
 };
 
 // What the program does to its dialogs' controls, as the hook sees the messages arrive: text
