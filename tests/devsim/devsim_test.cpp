@@ -560,6 +560,52 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"Restart", Fault::kRestart, 1, 1, {proto::kCrcMode, proto::kCrcMode}, true}),
     [](const testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
 
+// Faults that keep the packet: it is stored and ACKed, and the line carries more than the ACK.
+struct StoredCase {
+  const char* name;
+  Fault fault;
+  std::vector<Bytes> chunks;  // what arrives after packet 2, one read each
+};
+void PrintTo(const StoredCase& c, std::ostream* os) { *os << c.name; }
+
+class StoredFaultTest : public DevsimTest, public testing::WithParamInterface<StoredCase> {};
+
+TEST_P(StoredFaultTest, KeepsThePacketAndAddsItsBytes) {
+  const StoredCase& c = GetParam();
+  const Bytes image = MakeImage(3 * 1024 - 1, 17);
+  StartWithFault(image, c.fault, 2, 1);
+  ASSERT_TRUE(Begin(static_cast<uint32_t>(image.size())));
+  m_port->Write(Packet(1, image, 0));
+  ASSERT_EQ(m_port->Answer(), proto::kACK);
+  m_port->Write(Packet(2, image, 1024));
+  EXPECT_EQ(m_port->Chunks(300), c.chunks);
+  SendRest(image, 3);
+  const devsim::Result r = Finish();
+  EXPECT_TRUE(r.verified) << r.note;
+  EXPECT_EQ(r.fault, c.fault);
+  EXPECT_TRUE(r.faultFired);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, StoredFaultTest,
+    testing::Values(
+        StoredCase{"DuplicateAck", Fault::kDuplicateAck, {{proto::kACK, proto::kACK}}},
+        StoredCase{"StrayAck", Fault::kStrayAck, {{0x7E, 0xFF, 0x11, proto::kACK}}},
+        StoredCase{"NoiseBetween", Fault::kNoiseBetween, {{proto::kACK}, {0x7E, 0xFF, 0x11}}}),
+    [](const testing::TestParamInfo<StoredCase>& info) { return std::string(info.param.name); });
+
+TEST_F(DevsimTest, HangUpAtTheQueryClosesTheLine) {
+  const Bytes image = MakeImage(1024, 3);
+  StartWithFault(image, Fault::kHangUpQuery, 1, 1);
+  m_port->Write(Query());
+  EXPECT_EQ(m_port->Answer(), kHungUp);
+  const devsim::Result r = Finish();
+  EXPECT_TRUE(r.versionQuery);
+  EXPECT_TRUE(r.faultFired);
+  EXPECT_EQ(r.note, "hung up at the version query");
+  EXPECT_TRUE(m_device->Gone());
+}
+
 // A fault whose moment never comes changes nothing, and the update says so: a test that relies
 // on a fault can tell that it happened.
 struct UnfiredCase {

@@ -25,6 +25,10 @@ enum class Fault {
   kStop,
   kRestart,
   kHangUp,
+  kHangUpQuery,
+  kDuplicateAck,
+  kStrayAck,
+  kNoiseBetween,
 };
 
 // While an update waits on the updater, this much silence means the updater is gone (killed,

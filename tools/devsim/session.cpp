@@ -32,6 +32,9 @@ constexpr int kSplitPauseMs = 50;
 constexpr int kSplitAt = 4;
 // Answer for Fault::kGarbage.
 constexpr uint8_t kGarbageByte = 0x55;
+// What stray-ack and noise-between add to the line: none of them an answer the updater knows.
+constexpr char kStrayBytes[] = "\x7E\xFF\x11";
+constexpr int kNoisePauseMs = 50;
 
 struct FaultEntry {
   Fault fault;
@@ -55,6 +58,13 @@ const FaultEntry kFaults[] = {
     {Fault::kStop, "stop", "from packet K on answers nothing, and stays on the line"},
     {Fault::kRestart, "restart", "answers packet K with 'C': the transfer starts over, once"},
     {Fault::kHangUp, "hangup", "at packet K closes its side of the pty: the device is gone"},
+    {Fault::kHangUpQuery, "hangup-query",
+     "at the version query closes its side of the pty: the device is gone"},
+    {Fault::kDuplicateAck, "duplicate-ack", "stores packet K and ACKs it twice, in one write"},
+    {Fault::kStrayAck, "stray-ack",
+     "stores packet K and answers it with a few stray bytes, then the ACK, in one write"},
+    {Fault::kNoiseBetween, "noise-between",
+     "stores packet K, ACKs it, and 50 ms later sends a few noise bytes"},
 };
 constexpr int kFaultCount = sizeof(kFaults) / sizeof(kFaults[0]);
 
@@ -74,12 +84,16 @@ struct PacketFaultRule {
     kEnd,        // the update is over
     kMute,       // the update is over and the device answers nothing more
     kHangUp,     // the update is over and the device closes the line
+    kStore,      // the packet is stored as usual; `lead` and `trail` go with its ACK
   };
   Fault fault;
   int answer;        // the byte sent instead of ACK; -1: none
   After after;
   const char* note;  // the update's note, "<note> at packet k"; null: none
   bool counted;      // acts --fault-count times (each resend of packet k); else once per update
+  const char* lead = nullptr;   // kStore: bytes in the ACK's write, before it
+  const char* trail = nullptr;  // kStore: bytes after the ACK
+  int trailPauseMs = 0;         // kStore: the trail is a write of its own this much later
 };
 
 namespace {
@@ -91,6 +105,10 @@ const PacketFaultRule kPacketFaults[] = {
     {Fault::kStop, -1, PacketFaultRule::kMute, "stopped answering", false},
     {Fault::kRestart, -1, PacketFaultRule::kStartOver, nullptr, false},
     {Fault::kHangUp, -1, PacketFaultRule::kHangUp, "hung up", false},
+    {Fault::kDuplicateAck, proto::kACK, PacketFaultRule::kStore, nullptr, false, nullptr, "\x06"},
+    {Fault::kStrayAck, proto::kACK, PacketFaultRule::kStore, nullptr, false, kStrayBytes},
+    {Fault::kNoiseBetween, proto::kACK, PacketFaultRule::kStore, nullptr, false, nullptr, kStrayBytes,
+     kNoisePauseMs},
 };
 
 const PacketFaultRule* FindPacketFault(Fault fault) {
@@ -336,6 +354,15 @@ void Session::Frame(proto::FrameVerdict verdict, TimePoint now, std::vector<Acti
 }
 
 void Session::VersionQuery(std::vector<Action>* out) {
+  if (TakeFault(Fault::kHangUpQuery)) {
+    m_cur.note = "hung up at the version query";
+    m_state = State::kGone;
+    Action a;
+    a.kind = Action::kHangUp;
+    out->push_back(a);
+    EndUpdate();
+    return;
+  }
   if (TakeFault(Fault::kSilent) || TakeFault(Fault::kNoVersionReply)) {
     Log("version query left unanswered");
     return;
@@ -462,12 +489,16 @@ void Session::Packet(TimePoint now, std::vector<Action>* out) {
   }
 
   const unsigned number = m_cur.packets + 1;
+  const PacketFaultRule* stored = nullptr;  // a fault that comes with the ACK of this packet
   if (static_cast<int>(number) == m_opt.faultPacket) {
     const PacketFaultRule* rule = FindPacketFault(m_opt.fault);
     if (rule && FaultActive(rule->fault) &&
         m_faultUses < (rule->counted ? m_opt.faultCount : 1)) {
-      PacketFault(*rule, number, now, out);
-      return;
+      if (rule->after != PacketFaultRule::kStore) {
+        PacketFault(*rule, number, now, out);
+        return;
+      }
+      stored = rule;
     }
   }
 
@@ -478,7 +509,32 @@ void Session::Packet(TimePoint now, std::vector<Action>* out) {
   m_lastSeq = seq;
   m_haveLast = true;
   m_expectedSeq = static_cast<uint8_t>(seq + 1);
+  if (stored) {
+    StoredFault(*stored, number, out);
+    return;
+  }
   Send(out, {proto::kACK});
+}
+
+// The ACK of a stored packet, with the fault's bytes around it.
+void Session::StoredFault(const PacketFaultRule& rule, unsigned number, std::vector<Action>* out) {
+  ++m_faultUses;
+  TakeFault(rule.fault);
+  Log("packet %u: %s", number, FaultName(rule.fault));
+  auto bytes = [](const char* text) {
+    return text ? std::vector<uint8_t>(text, text + std::strlen(text)) : std::vector<uint8_t>();
+  };
+  std::vector<uint8_t> answer = bytes(rule.lead);
+  answer.push_back(static_cast<uint8_t>(rule.answer));
+  const std::vector<uint8_t> trail = bytes(rule.trail);
+  if (rule.trailPauseMs == 0) answer.insert(answer.end(), trail.begin(), trail.end());
+  Send(out, answer);
+  if (rule.trailPauseMs == 0 || trail.empty()) return;
+  Action pause;
+  pause.kind = Action::kPause;
+  pause.pauseMs = rule.trailPauseMs;
+  out->push_back(pause);
+  Send(out, trail);
 }
 
 void Session::PacketFault(const PacketFaultRule& rule, unsigned number, TimePoint now,
@@ -493,6 +549,7 @@ void Session::PacketFault(const PacketFaultRule& rule, unsigned number, TimePoin
   if (rule.note) m_cur.note = std::string(rule.note) + " at packet " + std::to_string(number);
   switch (rule.after) {
     case PacketFaultRule::kResend:
+    case PacketFaultRule::kStore:  // StoredFault's
       return;
     case PacketFaultRule::kStartOver:
       ++m_cur.restarts;

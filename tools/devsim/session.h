@@ -67,6 +67,7 @@ private:
   void Packet(TimePoint now, std::vector<Action>* out);
   void PacketFault(const PacketFaultRule& rule, unsigned number, TimePoint now,
                    std::vector<Action>* out);
+  void StoredFault(const PacketFaultRule& rule, unsigned number, std::vector<Action>* out);
   bool StateDeadline(TimePoint* when) const;
   void StateTimeout(TimePoint now, std::vector<Action>* out);
   bool AwaitsUpdater() const;
