@@ -39,6 +39,12 @@ BOOL CFile::Open(const wchar_t* path, UINT /*flags: read-only, shared, existing*
   Close();
   const int fd = ::open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return FALSE;
+  // A folder opens for reading here but is no file; it fails as it does on Windows.
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return FALSE;
+  }
   m_handle = fd;
   return TRUE;
 }
