@@ -36,11 +36,9 @@ int CFLASH::StartFlashThread(StatusChannel* channel, CFLASH* flash) {
 
 unsigned CFLASH::FlashThreadProc(void* /*parameter*/) {
   CFLASH* flash = g_worker.loader;
-  // A failed handshake ends the update as a failed transfer does: the port is released.
-  if (!flash->QueryDevice()) {
-    flash->m_line->Close();
-    return 0;
-  }
+  // After a failed handshake the port stays open: the next OpenLink, or the loader's
+  // destruction, closes it.
+  if (!flash->QueryDevice()) return 0;
   if (!flash->SendImage()) flash->Report(STATUS_RESET, 0);
   return 0;
 }
