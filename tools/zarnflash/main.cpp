@@ -42,14 +42,19 @@ struct Options {
   std::string infoFile;
 };
 
-int LoadImage(const Options& o, Image* image, Output* out) {
+// The built-in image when `file` is empty, else the file; a read error is said and returned.
+int ReadImage(const std::string& file, Image* image, Output* out) {
   std::string error;
-  const int ok = o.imageFile.empty() ? LoadBuiltInImage(image, &error)
-                                     : LoadImageFile(o.imageFile, image, &error);
-  if (!ok) {
-    out->Error(error + ". Check the path and that the file is readable.", kExitReadError);
-    return kExitReadError;
-  }
+  const int ok = file.empty() ? LoadBuiltInImage(image, &error) : LoadImageFile(file, image, &error);
+  if (ok) return kExitOk;
+  out->Error(error + ". Check the path and that the file is readable.", kExitReadError);
+  return kExitReadError;
+}
+
+// The image to send, refused before a byte is sent when no device could take it.
+int LoadImage(const Options& o, Image* image, Output* out) {
+  const int code = ReadImage(o.imageFile, image, out);
+  if (code != kExitOk) return code;
   if (image->Length() == 0) {
     out->Error(image->source + " is empty: there is nothing to write. Give an image file "
                "with --image.", kExitSizeError);
@@ -228,16 +233,9 @@ int Watch(const Options& o, Output* out) {
 }
 
 int Info(const Options& o, Output* out) {
-  Options copy = o;
-  copy.imageFile = o.infoFile;
   Image image;
-  std::string error;
-  const int ok = copy.imageFile.empty() ? LoadBuiltInImage(&image, &error)
-                                        : LoadImageFile(copy.imageFile, &image, &error);
-  if (!ok) {
-    out->Error(error + ". Check the path and that the file is readable.", kExitReadError);
-    return kExitReadError;
-  }
+  const int code = ReadImage(o.infoFile, &image, out);
+  if (code != kExitOk) return code;
   PrintImageInfo(image, out->Json());
   ReleaseImage(&image);
   return kExitOk;
